@@ -1,0 +1,250 @@
+// velkpack: the image builder's command line.
+//
+//   velkpack pack DIR -o PAYLOAD [--crc-header FILE]
+//   velkpack encode IN OUT
+//   velkpack decode IN OUT
+//   velkpack inspect FILE
+//
+// Exit status: 0 success, 1 malformed input, 2 usage or I/O error. Every
+// error is one line naming the file and the problem; no partial output is
+// left behind.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "install/install_file_table.h"
+#include "payload/marker_matcher.h"
+#include "payload/payload_scan.h"
+#include "tools/file_io.h"
+#include "tools/lzhuf_encoder.h"
+#include "tools/pack.h"
+
+namespace {
+
+const char kPackUsage[] =
+    "usage: velkpack pack DIR -o PAYLOAD [--crc-header FILE]\n"
+    "Compresses the ten files of the install file table, read from DIR by their\n"
+    "exact names, joins them into the marked payload container, proves it (scan\n"
+    "and decode) and writes it to PAYLOAD. With --crc-header, also writes the\n"
+    "payload's CRC-32 as a C++ constant for the installer build.\n";
+const char kEncodeUsage[] =
+    "usage: velkpack encode IN OUT\n"
+    "Compresses IN into one LZHUF stream (4-byte length header first) in OUT.\n";
+const char kDecodeUsage[] =
+    "usage: velkpack decode IN OUT\n"
+    "Decodes one LZHUF stream (4-byte length header first) from IN into OUT.\n";
+const char kInspectUsage[] =
+    "usage: velkpack inspect FILE\n"
+    "Scans FILE (a payload or a built installer) as the installer's checksum\n"
+    "scan does and lists its segments, their CRC-32 and the final pair of\n"
+    "markers. Exit status 0 only for a well-formed container of ten segments.\n";
+
+int Fail(int status, const std::string& message)
+{
+    fprintf(stderr, "velkpack: %s\n", message.c_str());
+    return status;
+}
+
+int Usage(const char* usage)
+{
+    fputs(usage, stderr);
+    return ToolIoError;
+}
+
+int WantsHelp(int argc, char** argv)
+{
+    for (int i = 0; i < argc; i++)
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0)
+            return 1;
+    return 0;
+}
+
+void PrintTable(const PackedPayload& payload)
+{
+    printf("%-5s %-14s %10s %11s %7s\n", "index", "file", "size", "compressed", "ratio");
+    uint64_t total = 0, packed = 0;
+    for (int k = 0; k < kInstallFileCount; k++) {
+        const PackedFile& file = payload.files[k];
+        total += file.input.size();
+        packed += file.stream.size();
+        printf("%-5d %-14s %10zu %11zu %6.1f%%\n", k, file.name.c_str(), file.input.size(),
+               file.stream.size(), 100.0 * file.stream.size() / file.input.size());
+    }
+    printf("%-5s %-14s %10llu %11llu %6.1f%%\n", "", "total", (unsigned long long)total,
+           (unsigned long long)packed, 100.0 * packed / total);
+    printf("payload: %zu bytes, CRC-32 of the segments 0x%08X\n", payload.bytes.size(),
+           payload.crc);
+}
+
+int Pack(int argc, char** argv)
+{
+    std::string dir, output, crcHeader;
+    for (int i = 0; i < argc; i++) {
+        if (strcmp(argv[i], "-o") == 0 && i + 1 < argc)
+            output = argv[++i];
+        else if (strcmp(argv[i], "--crc-header") == 0 && i + 1 < argc)
+            crcHeader = argv[++i];
+        else if (argv[i][0] == '-' || !dir.empty())
+            return Usage(kPackUsage);
+        else
+            dir = argv[i];
+    }
+    if (dir.empty() || output.empty())
+        return Usage(kPackUsage);
+
+    static PackedPayload payload;
+    std::string error;
+    int status = ReadPayloadInputs(dir, &payload, &error);
+    if (status == ToolOk)
+        status = BuildPayload(&payload, &error);
+    if (status == ToolOk)
+        status = VerifyPayload(payload, &error);
+    if (status != ToolOk)
+        return Fail(status, error);
+
+    status = WriteFileAtomically(output, payload.bytes, &error);
+    if (status == ToolOk && !crcHeader.empty()) {
+        std::string text = CrcHeaderText(payload.crc);
+        status = WriteFileAtomically(crcHeader, std::vector<uint8_t>(text.begin(), text.end()),
+                                     &error);
+        if (status != ToolOk)
+            remove(output.c_str());
+    }
+    if (status != ToolOk)
+        return Fail(status, error);
+    PrintTable(payload);
+    return ToolOk;
+}
+
+int Encode(int argc, char** argv)
+{
+    if (argc != 2)
+        return Usage(kEncodeUsage);
+    std::vector<uint8_t> input, stream;
+    std::string error;
+    int status = ReadWholeFile(argv[0], kMaxInputSize, &input, &error);
+    if (status != ToolOk)
+        return Fail(status, error);
+    if (input.empty())
+        return Fail(ToolMalformed, std::string(argv[0]) +
+                                       ": file is empty (a stream of length 0 is refused by the decoder)");
+    if (!EncodeLzhuf(input.data(), static_cast<uint32_t>(input.size()), &stream))
+        return Fail(ToolMalformed, std::string(argv[0]) + ": cannot be encoded");
+    status = WriteFileAtomically(argv[1], stream, &error);
+    if (status != ToolOk)
+        return Fail(status, error);
+    printf("%s: %zu bytes -> %zu bytes (%.1f%%)\n", argv[0], input.size(), stream.size(),
+           100.0 * stream.size() / input.size());
+    return ToolOk;
+}
+
+int Decode(int argc, char** argv)
+{
+    if (argc != 2)
+        return Usage(kDecodeUsage);
+    std::vector<uint8_t> stream, output;
+    std::string error;
+    int status = ReadWholeFile(argv[0], kMaxInputSize, &stream, &error);
+    if (status != ToolOk)
+        return Fail(status, error);
+    status = DecodeStream(stream, &output, &error);
+    if (status != ToolOk)
+        return Fail(status, std::string(argv[0]) + ": " + error);
+    status = WriteFileAtomically(argv[1], output, &error);
+    if (status != ToolOk)
+        return Fail(status, error);
+    printf("%s: %zu bytes -> %zu bytes\n", argv[0], stream.size(), output.size());
+    return ToolOk;
+}
+
+int Inspect(int argc, char** argv)
+{
+    if (argc != 1)
+        return Usage(kInspectUsage);
+    const char* path = argv[0];
+    FILE* stream = fopen(path, "rb");
+    if (!stream)
+        return Fail(ToolIoError, std::string(path) + ": cannot be opened: " + strerror(errno));
+    char marker[kMarkerBufferSize];
+    AssembleMarker(marker);
+    static PayloadScanReport report;
+    uint32_t crc = ScanPayloadStream(stream, marker, &report);
+    fclose(stream);
+    if (report.readError)
+        return Fail(ToolIoError, std::string(path) + ": read error");
+
+    printf("%-5s %-14s %10s %11s\n", "index", "file", "compressed", "declared");
+    for (int k = 0; k < report.segmentCount && k < kReportedSegments; k++) {
+        const char* name = InstallFileName(k);
+        const uint8_t* h = report.segmentHead[k];
+        if (report.segmentSize[k] >= 4)
+            printf("%-5d %-14s %10u %11u\n", k, name ? name : "(no file)", report.segmentSize[k],
+                   h[0] | h[1] << 8 | h[2] << 16 | static_cast<uint32_t>(h[3]) << 24);
+        else
+            printf("%-5d %-14s %10u %11s\n", k, name ? name : "(no file)", report.segmentSize[k],
+                   "(short)");
+    }
+    printf("CRC-32 of the covered bytes: 0x%08X\n", crc);
+    printf("final pair of markers: %s\n", report.finalPairFound ? "found" : "not found");
+
+    std::string problem;
+    if (!report.firstMarkerFound)
+        problem = "no segment marker found";
+    else if (!report.finalPairFound)
+        problem = "the final pair of markers is missing";
+    else if (report.segmentCount != kInstallFileCount)
+        problem = std::to_string(report.segmentCount) + " segments instead of " +
+                  std::to_string(kInstallFileCount);
+    for (int k = 0; problem.empty() && k < report.segmentCount; k++)
+        if (report.segmentSize[k] < 4)
+            problem = "segment " + std::to_string(k) + " is shorter than its length header";
+    if (!problem.empty())
+        return Fail(ToolMalformed, std::string(path) + ": malformed container: " + problem);
+    return ToolOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char usage[] =
+        "usage: velkpack COMMAND ARGS...\n"
+        "  pack DIR -o PAYLOAD [--crc-header FILE]   build the payload container\n"
+        "  encode IN OUT                             compress one file into a stream\n"
+        "  decode IN OUT                             decompress one stream\n"
+        "  inspect FILE                              list the segments of a payload or installer\n"
+        "Run 'velkpack COMMAND --help' for more.\n";
+    if (argc < 2)
+        return Usage(usage);
+    std::string command = argv[1];
+    int rest = argc - 2;
+    char** args = argv + 2;
+    struct Command {
+        const char* name;
+        const char* usage;
+        int (*run)(int, char**);
+    };
+    const Command commands[] = {
+        {"pack", kPackUsage, Pack},
+        {"encode", kEncodeUsage, Encode},
+        {"decode", kDecodeUsage, Decode},
+        {"inspect", kInspectUsage, Inspect},
+    };
+    for (const Command& c : commands) {
+        if (command == c.name) {
+            if (WantsHelp(rest, args)) {
+                fputs(c.usage, stdout);
+                return ToolOk;
+            }
+            return c.run(rest, args);
+        }
+    }
+    if (command == "--help" || command == "-h") {
+        fputs(usage, stdout);
+        return ToolOk;
+    }
+    fprintf(stderr, "velkpack: unknown command '%s'\n", command.c_str());
+    return Usage(usage);
+}
