@@ -64,7 +64,7 @@ TEST(PayloadScan, CoversExactlyTheSegmentBytes)
 {
     // Segments hold bytes that start and break partial matches; the prefix
     // ends in a line end like the licence text does; junk follows the pair.
-    const std::string segments[] = {"\x05\0\0\0abc", "K", "KW-KWA.KKWAZ"};
+    const std::string segments[] = {std::string("\x05\0\0\0abc", 7), "KWAx", "KW-KWA.KKWAZ"};
     std::string image = std::string("MZ header\r\n***\r\n") +
                         Container(segments, 3) + "KWAZ more resources KWAZ";
     PayloadScanReport report;
@@ -73,8 +73,8 @@ TEST(PayloadScan, CoversExactlyTheSegmentBytes)
     // "KKWAZ" in the third segment holds no marker.
     EXPECT_EQ(3, report.segmentCount);
     EXPECT_EQ(1, report.finalPairFound);
-    EXPECT_EQ(8u, report.segmentSize[0]);
-    EXPECT_EQ(1u, report.segmentSize[1]);
+    EXPECT_EQ(7u, report.segmentSize[0]);
+    EXPECT_EQ(4u, report.segmentSize[1]);
     EXPECT_EQ(12u, report.segmentSize[2]);
     EXPECT_EQ(static_cast<long>(image.find(segments[0])), report.segmentOffset[0]);
     EXPECT_EQ(5, report.segmentHead[0][0]);

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian's packages, once:
+# quiet when everything is there, a clear error when something cannot be had.
+set -u
+
+# "test to run" "package" pairs: a package is wanted when its test fails.
+wanted=(
+  "command -v cmake"                           cmake
+  "command -v g++"                             g++
+  "command -v make"                            make
+  "test -f /usr/src/googletest/CMakeLists.txt" googletest
+  "test -f /usr/include/benchmark/benchmark.h" libbenchmark-dev
+  "test -f /usr/include/zlib.h"                zlib1g-dev
+  "command -v x86_64-w64-mingw32-g++-posix"    g++-mingw-w64-x86-64-posix
+  "command -v i686-w64-mingw32-g++-posix"      g++-mingw-w64-i686-posix
+  "command -v x86_64-w64-mingw32-windres"      binutils-mingw-w64-x86-64
+  "command -v i686-w64-mingw32-windres"        binutils-mingw-w64-i686
+  "test -x /usr/lib/wine/wine64"               wine64
+  "command -v wine"                            wine
+  "command -v Xvfb"                            xvfb
+  "command -v xauth"                           xauth
+  "test -x /usr/bin/convert-im6.q16"           imagemagick
+  "command -v xwd"                             x11-apps
+)
+
+missing=()
+for ((i = 0; i < ${#wanted[@]}; i += 2)); do
+  eval "${wanted[i]}" >/dev/null 2>&1 || missing+=("${wanted[i + 1]}")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "deps: installing ${missing[*]}"
+if ! command -v apt-get >/dev/null 2>&1; then
+  echo "deps: apt-get is not available; install these Debian packages by hand: ${missing[*]}" >&2
+  exit 1
+fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+log=$(mktemp)
+if ! { $sudo apt-get update -qq && $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  tail -20 "$log" >&2
+  echo "deps: installing ${missing[*]} failed (see above)" >&2
+  rm -f "$log"
+  exit 1
+fi
+rm -f "$log"
+
+# Check again: a package that installed without providing the tool is an error.
+for ((i = 0; i < ${#wanted[@]}; i += 2)); do
+  if ! eval "${wanted[i]}" >/dev/null 2>&1; then
+    echo "deps: ${wanted[i + 1]} is installed but '${wanted[i]}' still fails" >&2
+    exit 1
+  fi
+done

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds all three presets and runs every test: natively, and the Windows
+# (x86_64) test programs under Wine. Exits non-zero on any failure.
+set -u
+cd "$(dirname "$0")/.."
+scripts/deps.sh || exit 1
+
+jobs=$(nproc 2>/dev/null || echo 2)
+failed=0
+mkdir -p build
+for preset in native mingw64 mingw32; do
+  echo "== build $preset"
+  if ! cmake --preset "$preset" >"build/$preset.log" 2>&1; then
+    cat "build/$preset.log"; echo "configure $preset failed" >&2; exit 1
+  fi
+  if ! cmake --build --preset "$preset" -j "$jobs" >>"build/$preset.log" 2>&1; then
+    grep -E 'error|Error|warning' "build/$preset.log" | head -40
+    echo "build $preset failed (full log: build/$preset.log)" >&2; exit 1
+  fi
+  if grep -q 'warning:' "build/$preset.log"; then
+    grep 'warning:' "build/$preset.log" | sort -u | head -20
+    echo "build $preset has warnings" >&2; failed=1
+  fi
+  rm -f "build/$preset.log"
+done
+
+echo "== test native"
+ctest --preset native || failed=1
+echo "== test mingw64 (under Wine)"
+ctest --preset mingw64 || failed=1
+# The i686 build is the shipped product; its tests run where Wine can run
+# 32-bit programs (the 32-bit loader is present).
+if [ -x /usr/lib/wine/wine ]; then
+  echo "== test mingw32 (under Wine)"
+  ctest --preset mingw32 || failed=1
+else
+  echo "== mingw32: built; 32-bit Wine is not installed here, so its tests are not run"
+fi
+
+if [ $failed -ne 0 ]; then
+  echo "FAILED" >&2
+  exit 1
+fi
+echo "all tests passed"
