@@ -1,0 +1,647 @@
+// LZHUF encoder for the image builder.
+//
+// The stream format is fixed by the installer's decoder: a 4096-byte ring
+// whose positions 0..4035 start as spaces and whose writing starts at 4036,
+// matches of 3..60 bytes at distances 1..4096, symbols (256 literals, then
+// match lengths 3..60) coded with an adaptive Huffman tree that is rebuilt
+// when the root frequency reaches 0x8000, and a position code of a
+// variable-length upper six bits plus six raw bits.
+//
+// The encoder sees the data behind a virtual prefix of 4036 spaces, so that
+// distances into the pre-filled ring come out naturally and nothing ever
+// refers to ring positions 4036..4095 before they are written. A binary-tree
+// match finder lists, for every position, the longest match at each of a few
+// increasing lengths (each at the nearest distance it found). The parse is
+// cost-based and runs chunk by chunk: the symbol costs are the leaf depths
+// of the adaptive tree as it stands at the chunk start, the position costs
+// are the exact position code lengths; the chosen tokens are then coded with
+// the real adaptive tree.
+//
+// Clean segments: the payload marker must not appear in a segment, and a
+// segment must not end with a proper prefix of it. The encoder first tries
+// the spare bits of the last byte (the decoder ignores them); otherwise it
+// forbids one parse decision at or before the offending bytes and codes the
+// rest again from the chunk that holds that decision.
+#include "lzhuf_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const int kRingSize = 4096;
+const int kMaxMatch = 60;
+const int kMinMatch = 3;
+const int kSymbolCount = 314;
+const int kNodeCount = 2 * kSymbolCount - 1;
+const int kRoot = kNodeCount - 1;
+const unsigned kMaxFreq = 0x8000;
+const uint32_t kPrefilled = kRingSize - kMaxMatch; // 4036 spaces in front of the data
+
+const uint32_t kChunk = 2048;     // positions whose parse is committed per round
+const uint32_t kLookahead = 512;  // parsed beyond the chunk so its end is not cut blindly
+const int kMatchCycles = 128;     // tree nodes visited per position
+const int kHashBits = 16;
+const unsigned kMaxCleanAttempts = 1000; // forbidden decisions per segment
+const uint32_t kUnreachable = 0xFFFFFFFFu;
+
+// Position code of the upper six bits: length in bits, and the code itself
+// top-aligned in a byte.
+const uint8_t kPositionCodeLength[64] = {
+    3, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6,
+    6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7,
+    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+    8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
+};
+const uint8_t kPositionCode[64] = {
+    0x00, 0x20, 0x30, 0x40, 0x50, 0x58, 0x60, 0x68,
+    0x70, 0x78, 0x80, 0x88, 0x90, 0x94, 0x98, 0x9C,
+    0xA0, 0xA4, 0xA8, 0xAC, 0xB0, 0xB4, 0xB8, 0xBC,
+    0xC0, 0xC2, 0xC4, 0xC6, 0xC8, 0xCA, 0xCC, 0xCE,
+    0xD0, 0xD2, 0xD4, 0xD6, 0xD8, 0xDA, 0xDC, 0xDE,
+    0xE0, 0xE2, 0xE4, 0xE6, 0xE8, 0xEA, 0xEC, 0xEE,
+    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7,
+    0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF,
+};
+
+// The adaptive Huffman tree, kept exactly as the decoder keeps it.
+struct HuffTree {
+    uint16_t freq[kNodeCount + 1];
+    int16_t child[kNodeCount];
+    int16_t parent[kNodeCount + kSymbolCount];
+};
+
+struct BitWriter {
+    std::vector<uint8_t> bytes; // finished bytes, header included
+    uint8_t pending;            // the byte being filled, from the top bit down
+    int pendingBits;
+};
+
+// One parse decision. length 1 is a literal; distance is 1..4096.
+struct Token {
+    uint32_t pos;
+    uint16_t length;
+    uint16_t distance;
+};
+
+// A forbidden decision: the token with this position, length and distance
+// may not be chosen again.
+typedef Token Ban;
+
+// Encoder state at the start of one chunk, to code again from there.
+struct ChunkMark {
+    uint32_t pos;
+    uint32_t tokenIndex;
+    size_t byteCount;
+    uint8_t pending;
+    int pendingBits;
+    HuffTree tree;
+};
+
+struct EncoderRun {
+    const uint8_t* data;
+    uint32_t size;
+    std::vector<uint32_t> matchStart; // per position: first entry in matchList
+    std::vector<uint32_t> matchList;  // length << 12 | (distance - 1), lengths increasing
+    std::vector<Ban> bans;            // sorted by position, length, distance
+    std::vector<Token> tokens;
+    std::vector<uint64_t> tokenBit;   // stream bit offset where each token's code starts
+    std::vector<ChunkMark> marks;
+    HuffTree tree;
+    BitWriter writer;
+    // Parse scratch, reused from chunk to chunk.
+    std::vector<uint32_t> price;
+    std::vector<uint16_t> stepLength;
+    std::vector<uint16_t> stepDistance;
+    std::vector<Token> path;
+    // Clean-segment repair; markerLength 0: no marker to avoid.
+    const char* marker;
+    size_t markerLength;
+    unsigned attempts;
+};
+
+bool BanLess(const Ban& a, const Ban& b)
+{
+    if (a.pos != b.pos)
+        return a.pos < b.pos;
+    if (a.length != b.length)
+        return a.length < b.length;
+    return a.distance < b.distance;
+}
+
+void InitHuffTree(HuffTree* t)
+{
+    for (int s = 0; s < kSymbolCount; s++) {
+        t->freq[s] = 1;
+        t->child[s] = (int16_t)(s + kNodeCount);
+        t->parent[s + kNodeCount] = (int16_t)s;
+    }
+    for (int i = 0, j = kSymbolCount; j <= kRoot; i += 2, j++) {
+        t->freq[j] = (uint16_t)(t->freq[i] + t->freq[i + 1]);
+        t->child[j] = (int16_t)i;
+        t->parent[i] = t->parent[i + 1] = (int16_t)j;
+    }
+    t->freq[kNodeCount] = 0xFFFF;
+    t->parent[kRoot] = 0;
+}
+
+void RebuildHuffTree(HuffTree* t)
+{
+    int j = 0;
+    for (int i = 0; i < kNodeCount; i++) {
+        if (t->child[i] >= kNodeCount) {
+            t->freq[j] = (uint16_t)((t->freq[i] + 1u) / 2);
+            t->child[j] = t->child[i];
+            j++;
+        }
+    }
+    for (int i = 0, n = kSymbolCount; n < kNodeCount; i += 2, n++) {
+        uint16_t f = (uint16_t)(t->freq[i] + t->freq[i + 1]);
+        t->freq[n] = f;
+        int k = n - 1;
+        while (f < t->freq[k])
+            k--;
+        k++;
+        for (int m = n; m > k; m--) {
+            t->freq[m] = t->freq[m - 1];
+            t->child[m] = t->child[m - 1];
+        }
+        t->freq[k] = f;
+        t->child[k] = (int16_t)i;
+    }
+    for (int i = 0; i < kNodeCount; i++) {
+        int k = t->child[i];
+        t->parent[k] = (int16_t)i;
+        if (k < kNodeCount)
+            t->parent[k + 1] = (int16_t)i;
+    }
+}
+
+void UpdateHuffTree(HuffTree* t, int symbol)
+{
+    if (t->freq[kRoot] == kMaxFreq)
+        RebuildHuffTree(t);
+    int node = t->parent[symbol + kNodeCount];
+    do {
+        uint16_t k = ++t->freq[node];
+        if (k > t->freq[node + 1]) {
+            int l = node + 1;
+            while (k > t->freq[l + 1])
+                l++;
+            t->freq[node] = t->freq[l];
+            t->freq[l] = k;
+            int a = t->child[node];
+            t->parent[a] = (int16_t)l;
+            if (a < kNodeCount)
+                t->parent[a + 1] = (int16_t)l;
+            int b = t->child[l];
+            t->child[l] = (int16_t)a;
+            t->parent[b] = (int16_t)node;
+            if (b < kNodeCount)
+                t->parent[b + 1] = (int16_t)node;
+            t->child[node] = (int16_t)b;
+            node = l;
+        }
+        node = t->parent[node];
+    } while (node != 0);
+}
+
+// Code length of every symbol: the depth of its leaf.
+void SymbolCosts(const HuffTree* t, uint32_t cost[kSymbolCount])
+{
+    for (int s = 0; s < kSymbolCount; s++) {
+        uint32_t depth = 0;
+        int k = t->parent[s + kNodeCount];
+        do {
+            depth++;
+            k = t->parent[k];
+        } while (k != kRoot);
+        cost[s] = depth;
+    }
+}
+
+void PutBits(BitWriter* w, uint32_t value, int count)
+{
+    for (int i = count - 1; i >= 0; i--) {
+        w->pending = (uint8_t)(w->pending | ((value >> i) & 1u) << (7 - w->pendingBits));
+        if (++w->pendingBits == 8) {
+            w->bytes.push_back(w->pending);
+            w->pending = 0;
+            w->pendingBits = 0;
+        }
+    }
+}
+
+uint64_t BitPosition(const BitWriter* w)
+{
+    return (uint64_t)w->bytes.size() * 8 + (uint64_t)w->pendingBits;
+}
+
+// Writes the code of a symbol, root first. Codes may be longer than 16
+// bits, so the path is collected whole before it is written.
+void PutSymbol(HuffTree* t, BitWriter* w, int symbol)
+{
+    uint8_t path[kNodeCount];
+    int depth = 0;
+    int k = t->parent[symbol + kNodeCount];
+    do {
+        path[depth++] = (uint8_t)(k & 1);
+        k = t->parent[k];
+    } while (k != kRoot);
+    while (depth > 0)
+        PutBits(w, path[--depth], 1);
+    UpdateHuffTree(t, symbol);
+}
+
+void PutToken(EncoderRun* run, const Token& token)
+{
+    if (token.length == 1) {
+        PutSymbol(&run->tree, &run->writer, run->data[token.pos]);
+        return;
+    }
+    PutSymbol(&run->tree, &run->writer, 253 + token.length);
+    unsigned p = token.distance - 1u;
+    unsigned upper = p >> 6;
+    int length = kPositionCodeLength[upper];
+    PutBits(&run->writer, (uint32_t)kPositionCode[upper] >> (8 - length), length);
+    PutBits(&run->writer, p & 0x3F, 6);
+}
+
+uint32_t PositionCost(unsigned distance)
+{
+    return kPositionCodeLength[(distance - 1) >> 6] + 6u;
+}
+
+// Lists, for every data position, matches of increasing length, each at the
+// nearest distance met on the way down a binary search tree of the window
+// (the tree is re-rooted at every position, so nodes get older going down).
+void FindMatches(EncoderRun* run)
+{
+    const uint32_t total = kPrefilled + run->size;
+    std::vector<uint8_t> text(total);
+    memset(text.data(), ' ', kPrefilled);
+    memcpy(text.data() + kPrefilled, run->data, run->size);
+
+    const uint32_t cyclic = kRingSize + 1; // distances 1..4096
+    const int32_t kNone = -1;
+    std::vector<int32_t> head((size_t)1 << kHashBits, kNone);
+    std::vector<int32_t> son(2 * (size_t)cyclic, kNone);
+
+    run->matchStart.assign(run->size + 1, 0);
+    run->matchList.clear();
+    run->matchList.reserve(run->size * 2);
+
+    for (uint32_t pos = 0; pos < total; pos++) {
+        if (pos >= kPrefilled)
+            run->matchStart[pos - kPrefilled] = (uint32_t)run->matchList.size();
+        uint32_t limit = std::min<uint32_t>(kMaxMatch, total - pos);
+        if (limit < (uint32_t)kMinMatch)
+            continue;
+        const uint8_t* cur = &text[pos];
+        uint32_t h = ((uint32_t)cur[0] | (uint32_t)cur[1] << 8 | (uint32_t)cur[2] << 16) * 2654435761u;
+        h >>= 32 - kHashBits;
+        int32_t match = head[h];
+        head[h] = (int32_t)pos;
+
+        int32_t* ptr0 = &son[2 * (size_t)(pos % cyclic) + 1];
+        int32_t* ptr1 = &son[2 * (size_t)(pos % cyclic)];
+        uint32_t len0 = 0, len1 = 0, best = kMinMatch - 1;
+        int cycles = kMatchCycles;
+        for (;;) {
+            uint32_t delta = pos - (uint32_t)match;
+            if (match == kNone || delta >= cyclic || cycles-- == 0) {
+                *ptr0 = *ptr1 = kNone;
+                break;
+            }
+            int32_t* pair = &son[2 * (size_t)((uint32_t)match % cyclic)];
+            const uint8_t* cand = &text[(uint32_t)match];
+            uint32_t len = std::min(len0, len1);
+            if (cand[len] == cur[len]) {
+                while (++len < limit && cand[len] == cur[len]) {
+                }
+                if (len > best) {
+                    best = len;
+                    if (pos >= kPrefilled)
+                        run->matchList.push_back(len << 12 | (delta - 1));
+                }
+                if (len == limit) {
+                    *ptr1 = pair[0];
+                    *ptr0 = pair[1];
+                    break;
+                }
+            }
+            if (cand[len] < cur[len]) {
+                *ptr1 = match;
+                ptr1 = pair + 1;
+                match = *ptr1;
+                len1 = len;
+            } else {
+                *ptr0 = match;
+                ptr0 = pair;
+                match = *ptr0;
+                len0 = len;
+            }
+        }
+    }
+    run->matchStart[run->size] = (uint32_t)run->matchList.size();
+}
+
+bool IsBanned(const EncoderRun* run, const Token& token)
+{
+    return std::binary_search(run->bans.begin(), run->bans.end(), token, BanLess);
+}
+
+// Cheapest parse of [start, end) under the current symbol costs; keeps the
+// tokens that start before start + kChunk (all of them at the end of data).
+void ParseChunk(EncoderRun* run, uint32_t start, std::vector<Token>* chosen)
+{
+    const uint32_t end = (uint32_t)std::min<uint64_t>(run->size, (uint64_t)start + kChunk + kLookahead);
+    const uint32_t width = end - start;
+
+    uint32_t symbolCost[kSymbolCount];
+    SymbolCosts(&run->tree, symbolCost);
+
+    run->price.assign(width + 1, kUnreachable);
+    run->stepLength.resize(width + 1);
+    run->stepDistance.resize(width + 1);
+    run->price[0] = 0;
+
+    std::vector<Ban>::const_iterator ban =
+        std::lower_bound(run->bans.begin(), run->bans.end(), Token{start, 0, 0}, BanLess);
+
+    for (uint32_t i = 0; i < width; i++) {
+        const uint32_t base = run->price[i];
+        if (base == kUnreachable)
+            continue;
+        const uint32_t pos = start + i;
+        while (ban != run->bans.end() && ban->pos < pos)
+            ++ban;
+        const bool bansHere = ban != run->bans.end() && ban->pos == pos;
+        uint32_t length = kMinMatch;
+        bool matched = false;
+        for (uint32_t m = run->matchStart[pos]; m < run->matchStart[pos + 1]; m++) {
+            const uint32_t top = std::min(run->matchList[m] >> 12, end - pos);
+            const uint32_t distance = (run->matchList[m] & 0xFFF) + 1;
+            const uint32_t withPosition = base + PositionCost(distance);
+            for (; length <= top; length++) {
+                if (bansHere && IsBanned(run, Token{pos, (uint16_t)length, (uint16_t)distance}))
+                    continue;
+                matched = true;
+                uint32_t c = withPosition + symbolCost[253 + length];
+                if (c <= run->price[i + length]) {
+                    run->price[i + length] = c;
+                    run->stepLength[i + length] = (uint16_t)length;
+                    run->stepDistance[i + length] = (uint16_t)distance;
+                }
+            }
+        }
+
+        // A forbidden literal is still taken where no match can stand in,
+        // so every reachable position leads on and the end stays reachable.
+        if (!bansHere || !matched || !IsBanned(run, Token{pos, 1, 0})) {
+            uint32_t c = base + symbolCost[run->data[pos]];
+            if (c < run->price[i + 1]) {
+                run->price[i + 1] = c;
+                run->stepLength[i + 1] = 1;
+                run->stepDistance[i + 1] = 0;
+            }
+        }
+    }
+
+    run->path.clear();
+    for (uint32_t j = width; j > 0;) {
+        Token t = {start + j - run->stepLength[j], run->stepLength[j], run->stepDistance[j]};
+        run->path.push_back(t);
+        j -= t.length;
+    }
+    chosen->clear();
+    for (size_t k = run->path.size(); k > 0; k--) {
+        const Token& t = run->path[k - 1];
+        if (end < run->size && t.pos >= start + kChunk)
+            break;
+        chosen->push_back(t);
+    }
+}
+
+ChunkMark MarkHere(const EncoderRun* run, uint32_t pos)
+{
+    ChunkMark m;
+    m.pos = pos;
+    m.tokenIndex = (uint32_t)run->tokens.size();
+    m.byteCount = run->writer.bytes.size();
+    m.pending = run->writer.pending;
+    m.pendingBits = run->writer.pendingBits;
+    m.tree = run->tree;
+    return m;
+}
+
+// Puts the encoder back to the start of the chunk of marks[index] and drops
+// everything coded after it.
+void RewindToMark(EncoderRun* run, size_t index)
+{
+    run->marks.resize(index + 1);
+    const ChunkMark& m = run->marks[index];
+    run->tree = m.tree;
+    run->writer.bytes.resize(m.byteCount);
+    run->writer.pending = m.pending;
+    run->writer.pendingBits = m.pendingBits;
+    run->tokens.resize(m.tokenIndex);
+    run->tokenBit.resize(m.tokenIndex);
+}
+
+// Index of the last byte of the first marker occurrence in s[from, size),
+// or -1.
+long FindMarker(const std::vector<uint8_t>& s, size_t from, const char* marker, size_t markerLength)
+{
+    const uint8_t first = (uint8_t)marker[0];
+    for (size_t o = from; o + markerLength <= s.size(); o++) {
+        if (s[o] == first && memcmp(&s[o], marker, markerLength) == 0)
+            return (long)(o + markerLength - 1);
+    }
+    return -1;
+}
+
+bool EndsWithMarkerPrefix(const std::vector<uint8_t>& s, const char* marker, size_t markerLength)
+{
+    for (size_t k = std::min(markerLength - 1, s.size()); k > 0; k--) {
+        if (memcmp(&s[s.size() - k], marker, k) == 0)
+            return true;
+    }
+    return false;
+}
+
+// A decision that can be forbidden: a match (a literal can always replace
+// it) or a literal where a match is available, and not forbidden already.
+bool CanBan(const EncoderRun* run, const Token& t)
+{
+    if (IsBanned(run, t))
+        return false;
+    if (t.length > 1)
+        return true;
+    return run->matchStart[t.pos] != run->matchStart[t.pos + 1];
+}
+
+// Forbids token `index` (or the nearest earlier one that can be forbidden)
+// and rewinds to the start of its chunk. 0 when nothing can be changed or
+// the attempts are used up.
+int BanToken(EncoderRun* run, long index)
+{
+    while (index >= 0 && !CanBan(run, run->tokens[(size_t)index]))
+        index--;
+    if (index < 0 || ++run->attempts > kMaxCleanAttempts)
+        return 0;
+    const Token t = run->tokens[(size_t)index];
+    run->bans.insert(std::upper_bound(run->bans.begin(), run->bans.end(), t, BanLess), t);
+    size_t mark = 0;
+    while (mark + 1 < run->marks.size() && run->marks[mark + 1].tokenIndex <= (uint32_t)index)
+        mark++;
+    RewindToMark(run, mark);
+    return 1;
+}
+
+// Forbids the last token whose code starts at or before stream bit `bit`.
+int BanAtBit(EncoderRun* run, uint64_t bit)
+{
+    long index = (long)(std::upper_bound(run->tokenBit.begin(), run->tokenBit.end(), bit) - run->tokenBit.begin()) - 1;
+    return BanToken(run, index);
+}
+
+// Codes from the last chunk mark to the end of the data. With a marker set,
+// the bytes that each chunk finishes are searched for it at once; an
+// occurrence is repaired by forbidding the decision that made its last byte
+// and coding again from that decision's chunk, so a repair costs about one
+// chunk rather than the rest of the stream. 0 when a repair is impossible.
+int EncodeRest(EncoderRun* run)
+{
+    std::vector<Token> chosen;
+    uint32_t pos = run->marks.back().pos;
+    bool atMark = true;
+    while (pos < run->size) {
+        if (!atMark)
+            run->marks.push_back(MarkHere(run, pos));
+        atMark = false;
+        const size_t chunkBytes = run->writer.bytes.size();
+        ParseChunk(run, pos, &chosen);
+        for (size_t k = 0; k < chosen.size(); k++) {
+            run->tokenBit.push_back(BitPosition(&run->writer));
+            run->tokens.push_back(chosen[k]);
+            PutToken(run, chosen[k]);
+        }
+        pos = chosen.back().pos + chosen.back().length;
+        if (run->markerLength == 0)
+            continue;
+        const size_t from = chunkBytes >= run->markerLength ? chunkBytes - (run->markerLength - 1) : 0;
+        const long bad = FindMarker(run->writer.bytes, from, run->marker, run->markerLength);
+        if (bad < 0)
+            continue;
+        if (bad < 4)
+            return 0; // the length header itself holds the marker
+        if (!BanAtBit(run, (uint64_t)bad * 8 + 7))
+            return 0;
+        pos = run->marks.back().pos;
+        atMark = true;
+    }
+    return 1;
+}
+
+void StartRun(EncoderRun* run, const uint8_t* data, uint32_t size, const char* marker, size_t markerLength)
+{
+    run->data = data;
+    run->size = size;
+    run->marker = marker;
+    run->markerLength = markerLength;
+    run->attempts = 0;
+    FindMatches(run);
+    InitHuffTree(&run->tree);
+    for (int b = 0; b < 4; b++)
+        run->writer.bytes.push_back((uint8_t)(size >> (8 * b)));
+    run->writer.pending = 0;
+    run->writer.pendingBits = 0;
+    run->marks.push_back(MarkHere(run, 0));
+}
+
+// The finished stream: the coded bytes and the last partial byte, whose
+// spare low bits (never read by the decoder) are `pad`.
+void FinishStream(const EncoderRun* run, unsigned pad, std::vector<uint8_t>* out)
+{
+    *out = run->writer.bytes;
+    if (run->writer.pendingBits > 0)
+        out->push_back((uint8_t)(run->writer.pending | (pad & ((1u << (8 - run->writer.pendingBits)) - 1))));
+}
+
+// Codes the rest and makes the end clean too: no marker through the last
+// byte and no marker prefix at the very end. The spare bits of the last
+// byte are tried first; only then is a decision forbidden.
+int FinishClean(EncoderRun* run, std::vector<uint8_t>* out)
+{
+    for (;;) {
+        if (!EncodeRest(run))
+            return 0;
+        const unsigned pads = run->writer.pendingBits > 0 ? 1u << (8 - run->writer.pendingBits) : 1u;
+        for (unsigned pad = 0; pad < pads; pad++) {
+            FinishStream(run, pad, out);
+            const size_t from = out->size() >= run->markerLength ? out->size() - run->markerLength : 0;
+            if (FindMarker(*out, from, run->marker, run->markerLength) < 0 &&
+                !EndsWithMarkerPrefix(*out, run->marker, run->markerLength))
+                return 1;
+        }
+        if (!BanAtBit(run, (uint64_t)out->size() * 8 - 1))
+            return 0;
+    }
+}
+
+bool ValidMarker(const char* marker, size_t* length)
+{
+    if (!marker)
+        return false;
+    size_t n = strlen(marker);
+    if (n < 1 || n > 4)
+        return false;
+    for (size_t i = 0; i < n; i++)
+        for (size_t j = i + 1; j < n; j++)
+            if (marker[i] == marker[j])
+                return false;
+    *length = n;
+    return true;
+}
+
+} // namespace
+
+int EncodeLzhuf(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out)
+{
+    if (!out || size == 0 || !data)
+        return 0;
+    EncoderRun run;
+    StartRun(&run, data, size, nullptr, 0);
+    EncodeRest(&run);
+    FinishStream(&run, 0, out);
+    return 1;
+}
+
+int EncodeCleanSegment(const uint8_t* data, uint32_t size, const char* marker, unsigned variant,
+                       std::vector<uint8_t>* out)
+{
+    size_t markerLength = 0;
+    if (!out || size == 0 || !data || !ValidMarker(marker, &markerLength))
+        return 0;
+    EncoderRun run;
+    StartRun(&run, data, size, marker, markerLength);
+    std::vector<uint8_t> stream;
+    if (!FinishClean(&run, &stream))
+        return 0;
+
+    // A variant forbids, in the clean default parse, the variant-th decision
+    // from the end that can be forbidden, and codes again from its chunk:
+    // everything before that chunk stays as in variant 0.
+    if (variant > 0) {
+        long index = (long)run.tokens.size() - 1;
+        for (unsigned seen = 0; index >= 0; index--) {
+            if (CanBan(&run, run.tokens[(size_t)index]) && ++seen == variant)
+                break;
+        }
+        if (index < 0 || !BanToken(&run, index) || !FinishClean(&run, &stream))
+            return 0;
+    }
+    *out = stream;
+    return 1;
+}
