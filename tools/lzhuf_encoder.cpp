@@ -118,6 +118,7 @@ struct EncoderRun {
     const char* marker;
     size_t markerLength;
     unsigned attempts;
+    size_t lowestRewind; // lowest chunk mark rewound to, for the variants
 };
 
 bool BanLess(const Ban& a, const Ban& b)
@@ -440,6 +441,7 @@ ChunkMark MarkHere(const EncoderRun* run, uint32_t pos)
 void RewindToMark(EncoderRun* run, size_t index)
 {
     run->marks.resize(index + 1);
+    run->lowestRewind = std::min(run->lowestRewind, index);
     const ChunkMark& m = run->marks[index];
     run->tree = m.tree;
     run->writer.bytes.resize(m.byteCount);
@@ -551,6 +553,7 @@ void StartRun(EncoderRun* run, const uint8_t* data, uint32_t size, const char* m
     run->marker = marker;
     run->markerLength = markerLength;
     run->attempts = 0;
+    run->lowestRewind = 0;
     FindMatches(run);
     InitHuffTree(&run->tree);
     for (int b = 0; b < 4; b++)
@@ -588,6 +591,62 @@ int FinishClean(EncoderRun* run, std::vector<uint8_t>* out)
         if (!BanAtBit(run, (uint64_t)out->size() * 8 - 1))
             return 0;
     }
+}
+
+uint64_t StreamHash(const std::vector<uint8_t>& s)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < s.size(); i++)
+        h = (h ^ s[i]) * 1099511628211ull;
+    return h ^ s.size();
+}
+
+// Variants: candidate k forbids, in the clean default parse, the k-th
+// decision from the end that can be forbidden, and codes again (cleanly)
+// from its chunk, so everything before that chunk stays as in variant 0.
+// Different candidates can end in the same stream; variant v is the v-th
+// candidate whose stream differs from variant 0 and from every earlier one.
+// `stream` holds the clean default stream on entry.
+int MakeVariant(EncoderRun* run, unsigned variant, std::vector<uint8_t>* stream)
+{
+    const std::vector<Token> baseTokens = run->tokens;
+    const std::vector<Ban> baseBans = run->bans;
+    const unsigned baseAttempts = run->attempts;
+    std::vector<uint64_t> seen(1, StreamHash(*stream));
+    size_t intact = run->marks.size() - 1; // marks[0..intact] belong to the default run
+    long index = (long)baseTokens.size();
+    const unsigned maxCandidates = 4 * variant + 64;
+    for (unsigned candidate = 0; candidate < maxCandidates; candidate++) {
+        // The next earlier decision that can be forbidden (judged with the
+        // default run's bans, on the default tokens).
+        run->bans = baseBans;
+        do {
+            index--;
+        } while (index >= 0 && !CanBan(run, baseTokens[(size_t)index]));
+        if (index < 0)
+            return 0;
+        // Rewind to that decision's chunk, or further back if an earlier
+        // candidate's repairs changed chunks before it.
+        size_t mark = 0;
+        while (mark + 1 <= intact && run->marks[mark + 1].tokenIndex <= (uint32_t)index)
+            mark++;
+        RewindToMark(run, mark);
+        run->lowestRewind = mark;
+        run->attempts = baseAttempts;
+        const Token t = baseTokens[(size_t)index];
+        run->bans.insert(std::upper_bound(run->bans.begin(), run->bans.end(), t, BanLess), t);
+        const int clean = FinishClean(run, stream);
+        intact = std::min(intact, run->lowestRewind);
+        if (!clean)
+            continue;
+        const uint64_t h = StreamHash(*stream);
+        if (std::find(seen.begin(), seen.end(), h) != seen.end())
+            continue;
+        seen.push_back(h);
+        if (seen.size() == (size_t)variant + 1)
+            return 1;
+    }
+    return 0;
 }
 
 bool ValidMarker(const char* marker, size_t* length)
@@ -630,18 +689,8 @@ int EncodeCleanSegment(const uint8_t* data, uint32_t size, const char* marker, u
     if (!FinishClean(&run, &stream))
         return 0;
 
-    // A variant forbids, in the clean default parse, the variant-th decision
-    // from the end that can be forbidden, and codes again from its chunk:
-    // everything before that chunk stays as in variant 0.
-    if (variant > 0) {
-        long index = (long)run.tokens.size() - 1;
-        for (unsigned seen = 0; index >= 0; index--) {
-            if (CanBan(&run, run.tokens[(size_t)index]) && ++seen == variant)
-                break;
-        }
-        if (index < 0 || !BanToken(&run, index) || !FinishClean(&run, &stream))
-            return 0;
-    }
+    if (variant > 0 && !MakeVariant(&run, variant, &stream))
+        return 0;
     *out = stream;
     return 1;
 }

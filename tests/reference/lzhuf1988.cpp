@@ -58,6 +58,7 @@ struct Lzhuf1988 {
     const uint8_t* in;
     size_t inSize, inPos;
     std::vector<uint8_t>* out;
+    size_t symbols;
 };
 
 Lzhuf1988 g;
@@ -279,6 +280,7 @@ void EncodeChar(unsigned c)
     } while ((k = g.prnt[k]) != R);
     Putcode(j, i);
     update((int)c);
+    g.symbols++;
 }
 
 void EncodePosition(unsigned c)
@@ -296,12 +298,14 @@ void EncodeEnd()
 
 } // namespace
 
-std::vector<uint8_t> EncodeLzhuf1988(const uint8_t* data, size_t size)
+std::vector<uint8_t> EncodeLzhuf1988(const uint8_t* data, size_t size, size_t* symbolCount)
 {
     std::vector<uint8_t> out;
     uint32_t textsize = (uint32_t)size;
     for (int b = 0; b < 4; b++)
         out.push_back((uint8_t)(textsize >> (8 * b)));
+    if (symbolCount)
+        *symbolCount = 0;
     if (size == 0)
         return out;
 
@@ -352,5 +356,7 @@ std::vector<uint8_t> EncodeLzhuf1988(const uint8_t* data, size_t size)
         }
     } while (len > 0);
     EncodeEnd();
+    if (symbolCount)
+        *symbolCount = g.symbols;
     return out;
 }

@@ -9,6 +9,8 @@
 
 // The 4-byte little-endian length header followed by the code bytes,
 // exactly as the 1988 program writes them (empty input: the header only).
-std::vector<uint8_t> EncodeLzhuf1988(const uint8_t* data, size_t size);
+// `symbolCount`, when given, receives the number of symbols coded (literals
+// plus matches), which tells where the decoder's tree rebuilds fall.
+std::vector<uint8_t> EncodeLzhuf1988(const uint8_t* data, size_t size, size_t* symbolCount = nullptr);
 
 #endif

@@ -1,0 +1,636 @@
+// LZHUF decoder, builder encoder and the 1988 reference encoder.
+//
+// Streams go through real temporary files (tmpfile), as in the installer,
+// so the same tests run natively and as Windows programs under Wine.
+#include "payload/lzhuf_decoder.h"
+#include "tests/reference/lzhuf1988.h"
+#include "tools/lzhuf_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+const char* const kUser32 = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/user32.dll";
+const char* const kLicenceDir = "/usr/share/common-licenses/";
+// The licence texts in C-locale glob order, as `cat *` joins them.
+const char* const kLicenceNames[] = {
+    "Apache-2.0", "Artistic", "BSD", "CC0-1.0", "GFDL", "GFDL-1.2", "GFDL-1.3", "GPL", "GPL-1",
+    "GPL-2", "GPL-3", "LGPL", "LGPL-2", "LGPL-2.1", "LGPL-3", "MPL-1.1", "MPL-2.0",
+};
+
+// Appends a whole file; Windows builds reach the host's files through Z:.
+bool AppendFile(const std::string& path, Bytes* out)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+#ifdef _WIN32
+    if (!f)
+        f = fopen(("Z:" + path).c_str(), "rb");
+#endif
+    if (!f)
+        return false;
+    int c;
+    while ((c = getc(f)) != EOF)
+        out->push_back((uint8_t)c);
+    fclose(f);
+    return true;
+}
+
+bool ReadLicences(Bytes* out)
+{
+    out->clear();
+    for (const char* name : kLicenceNames)
+        if (!AppendFile(std::string(kLicenceDir) + name, out))
+            return false;
+    return true;
+}
+
+bool ReadPrefix(const char* path, size_t limit, Bytes* out)
+{
+    out->clear();
+    if (!AppendFile(path, out))
+        return false;
+    if (out->size() > limit)
+        out->resize(limit);
+    return true;
+}
+
+// Deterministic filler with a skewed byte distribution: mostly literals
+// for the parser, with a few frequent symbols that dominate the tree.
+Bytes SkewedNoise(size_t size, uint32_t seed)
+{
+    Bytes b(size);
+    uint32_t x = seed;
+    for (size_t i = 0; i < size; i++) {
+        x = x * 1103515245u + 12345u;
+        uint32_t r = x >> 8;
+        uint8_t v = (uint8_t)(r & 0xFF);
+        if ((r >> 8) % 4 != 0)
+            v &= 0x0F;
+        b[i] = v;
+    }
+    return b;
+}
+
+FILE* TempWith(const Bytes& content)
+{
+    FILE* f = tmpfile();
+    if (f && !content.empty())
+        fwrite(content.data(), 1, content.size(), f);
+    if (f)
+        rewind(f);
+    return f;
+}
+
+Bytes ReadAll(FILE* f)
+{
+    Bytes b;
+    rewind(f);
+    int c;
+    while ((c = getc(f)) != EOF)
+        b.push_back((uint8_t)c);
+    return b;
+}
+
+// Decodes `stream`; returns the result and leaves the output in `decoded`.
+int Decode(const Bytes& stream, Bytes* decoded)
+{
+    FILE* in = TempWith(stream);
+    FILE* out = tmpfile();
+    if (!in || !out)
+        return -1;
+    int ok = DecodeSegment(in, out);
+    *decoded = ReadAll(out);
+    fclose(in);
+    fclose(out);
+    return ok;
+}
+
+void ExpectDecodesTo(const Bytes& stream, const Bytes& data)
+{
+    Bytes decoded;
+    ASSERT_EQ(1, Decode(stream, &decoded));
+    ASSERT_EQ(data.size(), decoded.size());
+    EXPECT_TRUE(decoded == data) << "decoded bytes differ";
+}
+
+// Progress hooks that record what the decoder reports.
+struct ProgressLog {
+    int width;
+    int widthReads;
+    std::vector<uint32_t> written;
+    std::vector<uint32_t> lengths;
+    int wipes;
+    int reportsAfterWipe;
+};
+ProgressLog g_log;
+
+int LogWidth()
+{
+    g_log.widthReads++;
+    return g_log.width;
+}
+void LogReport(uint32_t written, uint32_t length)
+{
+    if (g_log.wipes)
+        g_log.reportsAfterWipe++;
+    g_log.written.push_back(written);
+    g_log.lengths.push_back(length);
+}
+void LogWipe()
+{
+    g_log.wipes++;
+}
+const DecodeProgress kLogProgress = {LogWidth, LogReport, LogWipe};
+
+class DecodeProgressTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_log = ProgressLog();
+        SetDecodeProgress(&kLogProgress);
+    }
+    void TearDown() override { SetDecodeProgress(nullptr); }
+};
+
+// Literal-only data: byte pairs of a 16-bit counter above 0x8000 never
+// repeat three bytes in a row and never meet three spaces.
+Bytes CounterBytes(size_t size)
+{
+    Bytes b;
+    for (uint32_t i = 0x8000; b.size() < size; i++) {
+        b.push_back((uint8_t)(i >> 8));
+        b.push_back((uint8_t)i);
+    }
+    b.resize(size);
+    return b;
+}
+
+// A hand-built stream: the length header, then given code bits.
+struct BitStream {
+    Bytes bytes;
+    int used = 8;
+    void Put(uint32_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; i--) {
+            if (used == 8) {
+                bytes.push_back(0);
+                used = 0;
+            }
+            if ((value >> i) & 1)
+                bytes.back() = (uint8_t)(bytes.back() | 0x80 >> used);
+            used++;
+        }
+    }
+};
+
+// Code of a symbol in the freshly initialised tree (all frequencies 1:
+// leaves 0..313, inner node 314 + k over nodes 2k and 2k + 1).
+void PutInitialSymbol(BitStream* s, int symbol)
+{
+    const int T = 627, R = 626;
+    int parent[627];
+    for (int i = 0, j = 314; j <= R; i += 2, j++)
+        parent[i] = parent[i + 1] = j;
+    int bits[32], depth = 0;
+    for (int k = symbol; k != R; k = parent[k])
+        bits[depth++] = k & 1;
+    (void)T;
+    while (depth > 0)
+        s->Put((uint32_t)bits[--depth], 1);
+}
+
+// Position code: upper six bits by the variable-length table, then six bits.
+void PutPosition(BitStream* s, unsigned p)
+{
+    static const uint8_t kLength[64] = {
+        3, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7,
+        7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
+    };
+    unsigned u = p >> 6;
+    // The code of u is the first 8-bit table index that maps to it.
+    unsigned first = 0;
+    for (unsigned v = 0; v < u; v++)
+        first += 1u << (8 - kLength[v]);
+    s->Put(first >> (8 - kLength[u]), kLength[u]);
+    s->Put(p & 0x3F, 6);
+}
+
+Bytes Header(uint32_t length)
+{
+    return Bytes{(uint8_t)length, (uint8_t)(length >> 8), (uint8_t)(length >> 16), (uint8_t)(length >> 24)};
+}
+
+// ---------------------------------------------------------------------------
+// The reference encoder itself.
+
+TEST(Lzhuf1988Reference, ReproducesPublishedSizes)
+{
+    Bytes licences, user32;
+    if (!ReadLicences(&licences) || !ReadPrefix(kUser32, 1600000, &user32) || user32.size() < 1600000)
+        GTEST_SKIP() << "reference inputs (common licences, Wine's x86_64 user32.dll) not on this machine";
+    if (licences.size() != 303076)
+        GTEST_SKIP() << "licence texts differ from the measured set (" << licences.size() << " bytes)";
+    // Both sizes count the 4-byte length header.
+    EXPECT_EQ(114107u, EncodeLzhuf1988(licences.data(), licences.size()).size());
+    EXPECT_EQ(607637u, EncodeLzhuf1988(user32.data(), user32.size()).size());
+}
+
+// ---------------------------------------------------------------------------
+// Decoding streams of the 1988 encoder.
+
+struct NamedInput {
+    const char* name;
+    Bytes data;
+};
+
+std::vector<NamedInput> CraftedInputs()
+{
+    std::vector<NamedInput> v;
+    v.push_back({"one byte", Bytes{'A'}});
+    v.push_back({"two bytes", Bytes{0, 0xFF}});
+    v.push_back({"leading spaces", Bytes(100, ' ')});
+    Bytes spacesThenText(70, ' ');
+    for (const char* p = "hello world"; *p; p++)
+        spacesThenText.push_back((uint8_t)*p);
+    v.push_back({"spaces then text", spacesThenText});
+    v.push_back({"zero run", Bytes(10000, 0)});
+    Bytes all;
+    for (int rep = 0; rep < 3; rep++)
+        for (int c = 0; c < 256; c++)
+            all.push_back((uint8_t)c);
+    v.push_back({"every byte value thrice", all});
+    Bytes period;
+    for (int i = 0; i < 20000; i++)
+        period.push_back((uint8_t)("abcdefghij"[i % 10] + (i / 4097) % 3));
+    v.push_back({"periodic", period});
+    Bytes far;
+    Bytes block = SkewedNoise(4096, 7);
+    far.insert(far.end(), block.begin(), block.end());
+    far.insert(far.end(), block.begin(), block.end());
+    v.push_back({"repeat at distance 4096", far});
+    v.push_back({"skewed noise", SkewedNoise(50000, 1)});
+    return v;
+}
+
+std::vector<NamedInput> RealInputs()
+{
+    std::vector<NamedInput> v;
+    Bytes b;
+    if (ReadLicences(&b))
+        v.push_back({"licence texts", b});
+    if (ReadPrefix(kUser32, 1600000, &b))
+        v.push_back({"user32.dll", b});
+    const char* const binaries[] = {"/usr/bin/cmake", "/usr/bin/gdb", "/usr/bin/bash"};
+    for (const char* path : binaries) {
+        if (ReadPrefix(path, 2000000, &b)) {
+            v.push_back({path, b});
+            break;
+        }
+    }
+    return v;
+}
+
+TEST(LzhufDecoder, ReproducesReferenceStreams)
+{
+    std::vector<NamedInput> inputs = CraftedInputs();
+    std::vector<NamedInput> real = RealInputs();
+    inputs.insert(inputs.end(), real.begin(), real.end());
+    for (const NamedInput& in : inputs) {
+        SCOPED_TRACE(in.name);
+        ExpectDecodesTo(EncodeLzhuf1988(in.data.data(), in.data.size()), in.data);
+    }
+}
+
+// A stream made of one match: the ring's pre-filled spaces are read from
+// their first to their last position, and the write position starts right
+// after them (p = 0 reads ring position 4035).
+TEST(LzhufDecoder, FirstMatchCopiesPrefilledSpaces)
+{
+    const unsigned positions[] = {0, 63, 64, 4035};
+    for (unsigned p : positions) {
+        SCOPED_TRACE(p);
+        BitStream s;
+        s.bytes = Header(60);
+        s.used = 8;
+        PutInitialSymbol(&s, 253 + 60);
+        PutPosition(&s, p);
+        ExpectDecodesTo(s.bytes, Bytes(60, ' '));
+    }
+}
+
+// One literal, then a distance-1 match: the copy overlaps its own output.
+TEST(LzhufDecoder, DistanceOneRepeatsTheLastByte)
+{
+    Bytes data(61, 'x');
+    Bytes stream = EncodeLzhuf1988(data.data(), data.size());
+    ASSERT_LE(stream.size(), 4u + 4u) << "expected one literal and one match";
+    ExpectDecodesTo(stream, data);
+}
+
+// The tree is rebuilt when the root frequency reaches 0x8000, i.e. before
+// the update of symbol 32455 (the root starts at 314). Streams ending
+// right around that symbol decode only if the rebuild happens exactly then.
+// The tree is rebuilt when the root frequency reaches 0x8000, i.e. in the
+// update of symbol 32455 (the root starts at 314), after that symbol has
+// been decoded with the old tree. Streams that end right after it decode
+// only if the rebuild happens exactly then; several inputs, so that the
+// symbol there has a code that the rebuild changes.
+TEST(LzhufDecoder, RebuildsTreeExactlyWhenRootReachesMaxFreq)
+{
+    for (uint32_t seed = 1; seed <= 12; seed++) {
+        SCOPED_TRACE(seed);
+        const Bytes noise = SkewedNoise(120000, seed);
+        size_t lo = 1, hi = noise.size();
+        while (lo < hi) { // shortest prefix coded with at least 32455 symbols
+            size_t mid = (lo + hi) / 2, count = 0;
+            EncodeLzhuf1988(noise.data(), mid, &count);
+            if (count < 32455)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        size_t count = 0;
+        Bytes stream = EncodeLzhuf1988(noise.data(), lo, &count);
+        ASSERT_EQ(32455u, count);
+        ExpectDecodesTo(stream, Bytes(noise.begin(), noise.begin() + (long)lo));
+    }
+}
+
+TEST(LzhufDecoder, RejectsLengthZeroAndTruncatedHeaderWithoutWriting)
+{
+    const Bytes cases[] = {
+        Bytes{0, 0, 0, 0, 0x12, 0x34},
+        Bytes{0, 0, 0, 0},
+        Bytes{5, 0},
+        Bytes{},
+    };
+    for (const Bytes& stream : cases) {
+        SCOPED_TRACE(stream.size());
+        Bytes decoded;
+        EXPECT_EQ(0, Decode(stream, &decoded));
+        EXPECT_TRUE(decoded.empty());
+    }
+}
+
+// A read-only stream as output makes every putc fail: the decoder must
+// give up at the first byte instead of reading the rest of its input.
+TEST(LzhufDecoder, WriteFailureStopsAtOnce)
+{
+    Bytes data = SkewedNoise(20000, 5);
+    Bytes stream = EncodeLzhuf1988(data.data(), data.size());
+    FILE* in = TempWith(stream);
+    ASSERT_NE(nullptr, in);
+
+    const char* const path = "lzhuf_test_readonly.bin"; // in the test's working directory
+    FILE* create = fopen(path, "wb");
+    ASSERT_NE(nullptr, create);
+    fclose(create);
+    FILE* readOnly = fopen(path, "rb");
+    ASSERT_NE(nullptr, readOnly);
+
+    EXPECT_EQ(0, DecodeSegment(in, readOnly));
+    EXPECT_LT(ftell(in), 64L) << "decoder kept reading after the failed write";
+    fclose(readOnly);
+    fclose(in);
+    remove(path);
+}
+
+// Input that ends before the declared length is decoded reads as zero
+// bytes: a cut stream decodes exactly like the cut stream padded with zeros.
+TEST(LzhufDecoder, MissingInputReadsAsZeroBytes)
+{
+    Bytes data = SkewedNoise(3000, 9);
+    Bytes stream = EncodeLzhuf1988(data.data(), data.size());
+    stream.resize(stream.size() / 2);
+    Bytes padded = stream;
+    padded.resize(stream.size() + 4000, 0);
+    Bytes cut, zeros;
+    EXPECT_EQ(1, Decode(stream, &cut));
+    EXPECT_EQ(1, Decode(padded, &zeros));
+    // Garbage matches are not cut short at L: up to 59 bytes more.
+    EXPECT_GE(cut.size(), data.size());
+    EXPECT_LE(cut.size(), data.size() + 59);
+    EXPECT_TRUE(cut == zeros);
+}
+
+// ---------------------------------------------------------------------------
+// Progress reporting.
+
+TEST_F(DecodeProgressTest, LengthOneReportsOnceWhateverTheWidth)
+{
+    const int widths[] = {-7, 0, 1, 2, 171, 100000};
+    for (int width : widths) {
+        SCOPED_TRACE(width);
+        g_log = ProgressLog();
+        g_log.width = width;
+        Bytes data{'Q'};
+        ExpectDecodesTo(EncodeLzhuf1988(data.data(), data.size()), data);
+        ASSERT_EQ(1u, g_log.written.size());
+        EXPECT_EQ(1u, g_log.written[0]);
+        EXPECT_EQ(1u, g_log.lengths[0]);
+        EXPECT_EQ(1, g_log.widthReads);
+        EXPECT_EQ(1, g_log.wipes);
+    }
+}
+
+// Literal-only streams report at every multiple of s = L / width.
+TEST_F(DecodeProgressTest, ReportsEveryStepThenWipes)
+{
+    struct Case {
+        uint32_t length;
+        int width;
+        size_t reports;
+    };
+    const Case cases[] = {
+        {1000, 10, 10},  // s = 100
+        {1000, 7, 7},    // s = 142: 142 .. 994
+        {1000, 3000, 1000}, // s = 0 -> 1
+        {1000, 0, 1},    // width 0 counts as 1: s = L
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        g_log = ProgressLog();
+        g_log.width = c.width;
+        Bytes data = CounterBytes(c.length);
+        size_t symbols = 0;
+        Bytes stream = EncodeLzhuf1988(data.data(), data.size(), &symbols);
+        ASSERT_EQ(data.size(), symbols) << "fixture must be literal-only";
+        ExpectDecodesTo(stream, data);
+        ASSERT_EQ(c.reports, g_log.written.size());
+        uint32_t step = c.length / (uint32_t)(c.width < 1 ? 1 : c.width);
+        if (step == 0)
+            step = 1;
+        for (size_t i = 0; i < g_log.written.size(); i++) {
+            EXPECT_EQ((i + 1) * step, g_log.written[i]);
+            EXPECT_EQ(c.length, g_log.lengths[i]);
+        }
+        EXPECT_EQ(1, g_log.wipes);
+        EXPECT_EQ(0, g_log.reportsAfterWipe);
+    }
+}
+
+// A multiple of s passed inside a match brings no report.
+TEST_F(DecodeProgressTest, NoReportInsideMatch)
+{
+    g_log.width = 100; // L = 100 -> s = 1
+    Bytes data(100, 'z');
+    ExpectDecodesTo(EncodeLzhuf1988(data.data(), data.size()), data);
+    // 'z', then matches of 60 and 39: reports only at symbol ends.
+    ASSERT_EQ(3u, g_log.written.size());
+    EXPECT_EQ(1u, g_log.written[0]);
+    EXPECT_EQ(61u, g_log.written[1]);
+    EXPECT_EQ(100u, g_log.written[2]);
+}
+
+TEST_F(DecodeProgressTest, FailureNeitherReportsNorWipes)
+{
+    g_log.width = 10;
+    Bytes decoded;
+    EXPECT_EQ(0, Decode(Bytes{0, 0, 0, 0, 1}, &decoded));
+    EXPECT_EQ(0, g_log.wipes);
+    EXPECT_TRUE(g_log.written.empty());
+}
+
+// ---------------------------------------------------------------------------
+// The builder's encoder.
+
+TEST(LzhufEncoder, RoundTrips)
+{
+    std::vector<NamedInput> inputs = CraftedInputs();
+    inputs.push_back({"three bytes", Bytes{1, 2, 3}});
+    inputs.push_back({"61 bytes", CounterBytes(61)});
+    std::vector<NamedInput> real = RealInputs();
+    inputs.insert(inputs.end(), real.begin(), real.end());
+    for (const NamedInput& in : inputs) {
+        SCOPED_TRACE(in.name);
+        Bytes stream;
+        ASSERT_EQ(1, EncodeLzhuf(in.data.data(), (uint32_t)in.data.size(), &stream));
+        ASSERT_GT(stream.size(), 4u);
+        EXPECT_TRUE(Bytes(stream.begin(), stream.begin() + 4) == Header((uint32_t)in.data.size()));
+        ExpectDecodesTo(stream, in.data);
+    }
+}
+
+// The stream ends in the byte that holds its last code bit: the top bit of
+// the last byte is a code bit, so flipping it changes what comes out.
+// (Inputs with varied content, where a flipped position bit shows too.)
+TEST(LzhufEncoder, LastByteHoldsTheLastCodeBit)
+{
+    std::vector<NamedInput> inputs = RealInputs();
+    inputs.push_back({"skewed noise", SkewedNoise(50000, 1)});
+    inputs.push_back({"two bytes", Bytes{0, 0xFF}});
+    inputs.push_back({"counter", CounterBytes(5000)});
+    for (const NamedInput& in : inputs) {
+        SCOPED_TRACE(in.name);
+        Bytes stream, decoded;
+        ASSERT_EQ(1, EncodeLzhuf(in.data.data(), (uint32_t)in.data.size(), &stream));
+        stream.back() ^= 0x80;
+        Decode(stream, &decoded);
+        EXPECT_FALSE(decoded == in.data) << "last byte carries no code bits";
+    }
+}
+
+TEST(LzhufEncoder, BeatsTheGreedyEncoderOnRealData)
+{
+    std::vector<NamedInput> real = RealInputs();
+    if (real.empty())
+        GTEST_SKIP() << "no real input files on this machine";
+    for (const NamedInput& in : real) {
+        SCOPED_TRACE(in.name);
+        Bytes ours;
+        ASSERT_EQ(1, EncodeLzhuf(in.data.data(), (uint32_t)in.data.size(), &ours));
+        size_t reference = EncodeLzhuf1988(in.data.data(), in.data.size()).size();
+        EXPECT_LT(ours.size() * 100, reference * 99) << ours.size() << " vs " << reference;
+    }
+}
+
+TEST(LzhufEncoder, RejectsEmptyInputAndBadMarkers)
+{
+    Bytes out{1, 2, 3};
+    const uint8_t byte = 'a';
+    EXPECT_EQ(0, EncodeLzhuf(&byte, 0, &out));
+    EXPECT_EQ(0, EncodeCleanSegment(&byte, 0, "KWAZ", 0, &out));
+    const char* const bad[] = {nullptr, "", "KK", "KWAZX", "KWK"};
+    for (const char* marker : bad)
+        EXPECT_EQ(0, EncodeCleanSegment(&byte, 1, marker, 0, &out)) << (marker ? marker : "null");
+}
+
+bool Contains(const Bytes& s, const char* m)
+{
+    size_t n = strlen(m);
+    for (size_t i = 0; i + n <= s.size(); i++)
+        if (memcmp(&s[i], m, n) == 0)
+            return true;
+    return false;
+}
+
+bool EndsWithPrefix(const Bytes& s, const char* m)
+{
+    size_t n = strlen(m);
+    for (size_t k = 1; k < n && k <= s.size(); k++)
+        if (memcmp(&s[s.size() - k], m, k) == 0)
+            return true;
+    return false;
+}
+
+// "KW" turns up in a few hundred KB of plain output; the clean encoder must
+// repair every occurrence, keep the end clear of "K", and stay decodable.
+// Variants must differ from each other and be equally clean.
+TEST(LzhufEncoder, CleanSegmentsAvoidAFrequentMarker)
+{
+    std::vector<NamedInput> inputs;
+    Bytes b;
+    if (ReadLicences(&b))
+        inputs.push_back({"licence texts", b});
+    if (ReadPrefix(kUser32, 400000, &b))
+        inputs.push_back({"user32.dll", b});
+    inputs.push_back({"skewed noise", SkewedNoise(300000, 11)});
+    const char* const marker = "KW";
+    for (const NamedInput& in : inputs) {
+        SCOPED_TRACE(in.name);
+        Bytes plain;
+        ASSERT_EQ(1, EncodeLzhuf(in.data.data(), (uint32_t)in.data.size(), &plain));
+        std::vector<Bytes> variants;
+        for (unsigned v = 0; v < 4; v++) {
+            SCOPED_TRACE(v);
+            Bytes clean;
+            ASSERT_EQ(1, EncodeCleanSegment(in.data.data(), (uint32_t)in.data.size(), marker, v, &clean));
+            EXPECT_FALSE(Contains(clean, marker));
+            EXPECT_FALSE(EndsWithPrefix(clean, marker));
+            ExpectDecodesTo(clean, in.data);
+            for (const Bytes& earlier : variants)
+                EXPECT_FALSE(earlier == clean) << "variant repeats an earlier one";
+            variants.push_back(clean);
+            Bytes again;
+            ASSERT_EQ(1, EncodeCleanSegment(in.data.data(), (uint32_t)in.data.size(), marker, v, &again));
+            EXPECT_TRUE(again == clean) << "not deterministic";
+        }
+        if (!Contains(plain, marker) && !EndsWithPrefix(plain, marker)) {
+            EXPECT_TRUE(variants[0] == plain) << "a clean stream needs no change";
+        }
+    }
+}
+
+// With the real four-byte marker a clean stream costs next to nothing.
+TEST(LzhufEncoder, CleanSegmentWithPayloadMarkerKeepsTheSize)
+{
+    Bytes data;
+    if (!ReadLicences(&data))
+        data = SkewedNoise(200000, 13);
+    Bytes plain, clean;
+    ASSERT_EQ(1, EncodeLzhuf(data.data(), (uint32_t)data.size(), &plain));
+    ASSERT_EQ(1, EncodeCleanSegment(data.data(), (uint32_t)data.size(), "KWAZ", 0, &clean));
+    EXPECT_FALSE(Contains(clean, "KWAZ"));
+    EXPECT_FALSE(EndsWithPrefix(clean, "KWAZ"));
+    EXPECT_LE(clean.size(), plain.size() + 2);
+    ExpectDecodesTo(clean, data);
+}
+
+} // namespace
