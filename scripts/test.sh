@@ -17,8 +17,8 @@ for preset in native mingw64 mingw32; do
     grep -E 'error|Error|warning' "build/$preset.log" | head -40
     echo "build $preset failed (full log: build/$preset.log)" >&2; exit 1
   fi
-  if grep -q 'warning:' "build/$preset.log"; then
-    grep 'warning:' "build/$preset.log" | sort -u | head -20
+  if grep -qE ':[0-9]+:[0-9]+: warning:' "build/$preset.log"; then
+    grep -E ':[0-9]+:[0-9]+: warning:' "build/$preset.log" | sort -u | head -20
     echo "build $preset has warnings" >&2; failed=1
   fi
   rm -f "build/$preset.log"

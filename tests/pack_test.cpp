@@ -11,6 +11,7 @@
 #include "payload/marker_matcher.h"
 #include "payload/payload_scan.h"
 #include "tools/file_io.h"
+#include "tools/lzhuf_encoder.h"
 
 #ifdef _WIN32
 #include <direct.h>

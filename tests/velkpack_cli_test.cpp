@@ -15,16 +15,16 @@
 
 namespace {
 
-struct Run {
+struct CliRun {
     int status;
     std::string output; // standard output and standard error
 };
 
-Run Velkpack(const std::string& args)
+CliRun Velkpack(const std::string& args)
 {
     std::string command = std::string(VELKPACK_PATH) + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    Run run = {-1, ""};
+    CliRun run = {-1, ""};
     if (!pipe)
         return run;
     char buffer[4096];
@@ -102,7 +102,7 @@ protected:
 TEST_F(VelkpackCli, PackInspectAndTheCrcHeaderAgree)
 {
     std::string payload = dir + "/payload.bin", header = dir + "/crc.h";
-    Run pack = Velkpack("pack " + payloadDir + " -o " + payload + " --crc-header " + header);
+    CliRun pack = Velkpack("pack " + payloadDir + " -o " + payload + " --crc-header " + header);
     ASSERT_EQ(0, pack.status) << pack.output;
     for (int k = 0; k < kInstallFileCount; k++)
         EXPECT_NE(std::string::npos, pack.output.find(InstallFileTable[k])) << pack.output;
@@ -125,7 +125,7 @@ TEST_F(VelkpackCli, PackInspectAndTheCrcHeaderAgree)
     EXPECT_NE(std::string::npos, pack.output.find(hex)) << pack.output;
     EXPECT_NE(std::string::npos, ReadFile(header).find(std::string("ExpectedPayloadCrc = ") + hex));
 
-    Run inspect = Velkpack("inspect " + payload);
+    CliRun inspect = Velkpack("inspect " + payload);
     EXPECT_EQ(0, inspect.status) << inspect.output;
     EXPECT_NE(std::string::npos, inspect.output.find(hex)) << inspect.output;
     EXPECT_NE(std::string::npos, inspect.output.find("final pair of markers: found"));
@@ -146,11 +146,11 @@ TEST_F(VelkpackCli, DecodeReproducesReferenceStreamsAndEncodeRoundTrips)
         std::vector<uint8_t> reference =
             EncodeLzhuf1988(reinterpret_cast<const uint8_t*>(data.data()), data.size());
         WriteFile(dir + "/ref.lzh", std::string(reference.begin(), reference.end()));
-        Run decode = Velkpack("decode " + dir + "/ref.lzh " + dir + "/ref.out");
+        CliRun decode = Velkpack("decode " + dir + "/ref.lzh " + dir + "/ref.out");
         ASSERT_EQ(0, decode.status) << decode.output;
         EXPECT_TRUE(data == ReadFile(dir + "/ref.out")) << input;
 
-        Run encode = Velkpack(std::string("encode ") + input + " " + dir + "/own.lzh");
+        CliRun encode = Velkpack(std::string("encode ") + input + " " + dir + "/own.lzh");
         ASSERT_EQ(0, encode.status) << encode.output;
         EXPECT_LT(ReadFile(dir + "/own.lzh").size(), reference.size()) << input;
         ASSERT_EQ(0, Velkpack("decode " + dir + "/own.lzh " + dir + "/own.out").status);
@@ -165,7 +165,8 @@ TEST_F(VelkpackCli, BadInputGetsOneLineAndNoOutput)
     WriteFile(dir + "/short.lzh", "\x10\x00");
     WriteFile(dir + "/zero.lzh", std::string("\0\0\0\0\x55", 5));
     WriteFile(dir + "/nomarker.bin", "a file without any marker");
-    WriteFile(dir + "/threesegs.bin", "KWAZ\x01\0\0\0aKWAZ\x01\0\0\0bKWAZ\x01\0\0\0cKWAZKWAZ\r\n");
+    const char threeSegments[] = "KWAZ\x01\0\0\0aKWAZ\x01\0\0\0bKWAZ\x01\0\0\0cKWAZKWAZ\r\n";
+    WriteFile(dir + "/threesegs.bin", std::string(threeSegments, sizeof threeSegments - 1));
     std::string good = dir + "/good.lzh";
     ASSERT_EQ(0, Velkpack("encode /usr/share/common-licenses/GPL-2 " + good).status);
     std::string stream = ReadFile(good);
@@ -199,25 +200,26 @@ TEST_F(VelkpackCli, BadInputGetsOneLineAndNoOutput)
         {"pack " + inputs, 2, "usage: velkpack pack", ""},
     };
     for (const Case& c : cases) {
-        Run run = Velkpack(c.args);
+        CliRun run = Velkpack(c.args);
         EXPECT_EQ(c.status, run.status) << c.args << "\n" << run.output;
         EXPECT_NE(std::string::npos, run.output.find(c.message)) << c.args << "\n" << run.output;
-        if (!c.output.empty())
+        if (!c.output.empty()) {
             EXPECT_FALSE(Exists(c.output)) << c.output;
+        }
     }
     // Each pack error that concerns one input names that file.
     remove((inputs + "/servers.ini").c_str());
-    Run missing = Velkpack("pack " + inputs + " -o " + dir + "/p3");
+    CliRun missing = Velkpack("pack " + inputs + " -o " + dir + "/p3");
     EXPECT_EQ(2, missing.status);
     EXPECT_NE(std::string::npos, missing.output.find(inputs + "/servers.ini: ")) << missing.output;
     WriteFile(inputs + "/servers.ini", "");
-    Run empty = Velkpack("pack " + inputs + " -o " + dir + "/p3");
+    CliRun empty = Velkpack("pack " + inputs + " -o " + dir + "/p3");
     EXPECT_EQ(1, empty.status);
     EXPECT_NE(std::string::npos, empty.output.find(inputs + "/servers.ini: file is empty"));
     EXPECT_FALSE(Exists(dir + "/p3"));
     // An unwritable output leaves nothing behind, not even a temporary.
     int before = CountEntries(dir);
-    Run unwritable = Velkpack("pack " + payloadDir + " -o " + dir + "/nofolder/p.bin");
+    CliRun unwritable = Velkpack("pack " + payloadDir + " -o " + dir + "/nofolder/p.bin");
     EXPECT_EQ(2, unwritable.status) << unwritable.output;
     EXPECT_EQ(before, CountEntries(dir));
 }
@@ -226,7 +228,7 @@ TEST_F(VelkpackCli, EverySubcommandHasHelp)
 {
     const char* commands[] = {"pack", "encode", "decode", "inspect"};
     for (const char* command : commands) {
-        Run run = Velkpack(std::string(command) + " --help");
+        CliRun run = Velkpack(std::string(command) + " --help");
         EXPECT_EQ(0, run.status) << command;
         EXPECT_EQ(0u, run.output.find(std::string("usage: velkpack ") + command)) << run.output;
     }

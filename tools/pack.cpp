@@ -214,6 +214,9 @@ std::string CrcHeaderText(uint32_t crc)
                "#ifndef VELK_EXPECTED_PAYLOAD_CRC_H\n"
                "#define VELK_EXPECTED_PAYLOAD_CRC_H\n\n"
                "#include <cstdint>\n\n"
+               "// Included by exactly one source file of the program, which thereby\n"
+               "// defines the constant for the whole program.\n"
+               "extern const uint32_t ExpectedPayloadCrc;\n"
                "const uint32_t ExpectedPayloadCrc = ") +
            value + ";\n\n#endif\n";
 }
