@@ -102,15 +102,20 @@ uint32_t ScanPayloadStream(FILE* stream, const char* marker, PayloadScanReport* 
     return ~reg;
 }
 
-uint32_t ScanPayloadCrc(const char* path, const char* marker)
+uint32_t ScanPayloadCrc(const char* path, const char* marker, int* segments)
 {
+    if (segments)
+        *segments = 0;
     FILE* stream = fopen(path, "rb");
     if (!stream)
         return 0;
 #ifdef _WIN32
     HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
 #endif
-    uint32_t crc = ScanPayloadStream(stream, marker, NULL);
+    PayloadScanReport report;
+    uint32_t crc = ScanPayloadStream(stream, marker, &report);
+    if (segments)
+        *segments = report.segmentCount;
 #ifdef _WIN32
     SetCursor(previous);
 #endif

@@ -34,7 +34,9 @@ uint32_t ScanPayloadStream(FILE* stream, const char* marker, PayloadScanReport* 
 
 // Opens the file at `path` for binary reading and scans it from offset 0,
 // showing the wait cursor meanwhile (on Windows). Returns 0 when the file
-// cannot be opened or a read fails.
-uint32_t ScanPayloadCrc(const char* path, const char* marker);
+// cannot be opened or a read fails. `segments`, when not null, receives the
+// number of segments seen: a marker added inside a segment leaves the
+// covered bytes, and so the checksum, as they were, but not this count.
+uint32_t ScanPayloadCrc(const char* path, const char* marker, int* segments = NULL);
 
 #endif
