@@ -34,7 +34,8 @@ if [ -x /usr/lib/wine/wine ]; then
   echo "== test mingw32 (under Wine)"
   ctest --preset mingw32 || failed=1
 else
-  echo "== mingw32: built; 32-bit Wine is not installed here, so its tests are not run"
+  echo "== mingw32: 32-bit Wine is not installed here: only the product checks run"
+  ctest --preset mingw32 -R '^velk_setup\.pe$' || failed=1
 fi
 
 if [ $failed -ne 0 ]; then

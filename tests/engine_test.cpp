@@ -504,6 +504,31 @@ TEST_F(Engine, UnreadableTemporaryFileGivesError3)
     EXPECT_FALSE(Exists(dir));
 }
 
+TEST_F(Engine, TemporaryFolderTooLongFallsBackToDriveC)
+{
+    // A temporary folder whose path does not fit the 300-character buffer
+    // counts as unknown: the file is c:\velk.tmp. Holding that file open
+    // without read sharing shows that it is the one used.
+    std::string longTemp = "C:\\" + std::string(310, 't');
+    SetEnvironmentVariableA("TMP", longTemp.c_str());
+    char path[kPathSize];
+    BuildTempPath(path);
+    EXPECT_STREQ("c:\\velk.tmp", path);
+    HANDLE holder = CreateFileA("c:\\velk.tmp", GENERIC_WRITE, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    RunOutcome out = RunInstallation({dir, SaveImage(Image(500)), 0, 0});
+    CloseHandle(holder);
+    DeleteFileA("c:\\velk.tmp");
+    EXPECT_EQ(Abort, out.last);
+    EXPECT_EQ(std::vector<SeenMessage>{Error(3, kReadText)}, TakeSeenMessages());
+
+    // A folder that fits, with room for the name, is used as it is.
+    SetEnvironmentVariableA("TMP", "C:\\windows\\temp");
+    BuildTempPath(path);
+    EXPECT_STREQ("C:\\windows\\temp\\velk.tmp", path);
+}
+
 TEST_F(Engine, BackupFolderErrors)
 {
     std::string fixtures = Cwd() + "\\engine-fixtures";

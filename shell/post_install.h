@@ -1,0 +1,14 @@
+// What happens after the wizard has ended and DDE and the 3-D controls
+// library have been released: the uninstall entry, the settings default,
+// launching the client and opening its help.
+#ifndef VELK_SHELL_POST_INSTALL_H
+#define VELK_SHELL_POST_INSTALL_H
+
+// Written only when the user leaves the wizard from its finish page.
+extern int gFinishFlag;
+extern int gHelpFlag;
+extern int gLaunchFlag;
+
+void RunPostInstallActions();
+
+#endif
