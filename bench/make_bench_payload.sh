@@ -11,4 +11,4 @@ done
 head -c 1600000 "$client" > "$out/velk32.exe"
 cat /usr/share/common-licenses/* > "$out/velk.hlp"
 # The tail of the same program: code and data that the client part lacks.
-tail -c 600000 "$client" > "$out/ircintro.hlp"
+tail -c 1200000 "$client" > "$out/ircintro.hlp"
