@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <ddeml.h>
 
+#include <cstring>
+
 #include "shell/post_install.h"
 #include "shell/shell_state.h"
 #include "ui/wizard.h"
@@ -27,15 +29,23 @@ Ctl3dEntry g_ctl3dRegister = NULL;
 Ctl3dEntry g_ctl3dUnregister = NULL;
 Ctl3dEntry g_ctl3dAutoSubclass = NULL;
 
+Ctl3dEntry FindCtl3dEntry(const char* name)
+{
+    FARPROC found = GetProcAddress(g_ctl3d, name);
+    Ctl3dEntry entry;
+    memcpy(&entry, &found, sizeof entry);
+    return entry;
+}
+
 void LoadCtl3d()
 {
     SetErrorMode(SEM_NOOPENFILEERRORBOX);
     g_ctl3d = LoadLibraryA("Ctl3d32.dll");
     if (!g_ctl3d)
         return;
-    g_ctl3dRegister = reinterpret_cast<Ctl3dEntry>(GetProcAddress(g_ctl3d, "Ctl3dRegister"));
-    g_ctl3dUnregister = reinterpret_cast<Ctl3dEntry>(GetProcAddress(g_ctl3d, "Ctl3dUnregister"));
-    g_ctl3dAutoSubclass = reinterpret_cast<Ctl3dEntry>(GetProcAddress(g_ctl3d, "Ctl3dAutoSubclass"));
+    g_ctl3dRegister = FindCtl3dEntry("Ctl3dRegister");
+    g_ctl3dUnregister = FindCtl3dEntry("Ctl3dUnregister");
+    g_ctl3dAutoSubclass = FindCtl3dEntry("Ctl3dAutoSubclass");
     if (!g_ctl3dRegister || !g_ctl3dUnregister || !g_ctl3dAutoSubclass) {
         FreeLibrary(g_ctl3d);
         g_ctl3d = NULL;
