@@ -90,11 +90,14 @@ protected:
         payloadDir = std::string(getenv("VELK_SOURCE_DIR")) + "/resources/payload";
     }
     void TearDown() override { ASSERT_EQ(0, system(("rm -rf '" + dir + "'").c_str())); }
-    // A copy of the sample payload's folder that a test may change.
+    // The sample payload's folder with a client (the build adds the sample
+    // client; here a real program of this machine stands in), in a copy that
+    // a test may change.
     std::string CopyOfPayloadDir()
     {
         std::string copy = dir + "/inputs";
         EXPECT_EQ(0, system(("cp -r '" + payloadDir + "' '" + copy + "'").c_str()));
+        EXPECT_EQ(0, system(("cp /bin/true '" + copy + "/velk32.exe'").c_str()));
         return copy;
     }
 };
@@ -102,7 +105,8 @@ protected:
 TEST_F(VelkpackCli, PackInspectAndTheCrcHeaderAgree)
 {
     std::string payload = dir + "/payload.bin", header = dir + "/crc.h";
-    CliRun pack = Velkpack("pack " + payloadDir + " -o " + payload + " --crc-header " + header);
+    std::string inputs = CopyOfPayloadDir();
+    CliRun pack = Velkpack("pack " + inputs + " -o " + payload + " --crc-header " + header);
     ASSERT_EQ(0, pack.status) << pack.output;
     for (int k = 0; k < kInstallFileCount; k++)
         EXPECT_NE(std::string::npos, pack.output.find(InstallFileTable[k])) << pack.output;
@@ -132,7 +136,7 @@ TEST_F(VelkpackCli, PackInspectAndTheCrcHeaderAgree)
     EXPECT_NE(std::string::npos, inspect.output.find("9     urls.ini")) << inspect.output;
 
     // Same inputs, same bytes.
-    ASSERT_EQ(0, Velkpack("pack " + payloadDir + " -o " + dir + "/again.bin").status);
+    ASSERT_EQ(0, Velkpack("pack " + inputs + " -o " + dir + "/again.bin").status);
     EXPECT_TRUE(bytes == ReadFile(dir + "/again.bin"));
 }
 
@@ -218,8 +222,9 @@ TEST_F(VelkpackCli, BadInputGetsOneLineAndNoOutput)
     EXPECT_NE(std::string::npos, empty.output.find(inputs + "/servers.ini: file is empty"));
     EXPECT_FALSE(Exists(dir + "/p3"));
     // An unwritable output leaves nothing behind, not even a temporary.
+    WriteFile(inputs + "/servers.ini", ReadFile(payloadDir + "/servers.ini"));
     int before = CountEntries(dir);
-    CliRun unwritable = Velkpack("pack " + payloadDir + " -o " + dir + "/nofolder/p.bin");
+    CliRun unwritable = Velkpack("pack " + inputs + " -o " + dir + "/nofolder/p.bin");
     EXPECT_EQ(2, unwritable.status) << unwritable.output;
     EXPECT_EQ(before, CountEntries(dir));
 }
