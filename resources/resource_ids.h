@@ -11,8 +11,15 @@
 #define IDR_LICENCE 3
 #define IDR_PAYLOAD 4
 
-/* Folder chooser template */
+/* Folder chooser template and its own edit field; the other controls are
+   the system open-file dialog's (1088 current folder, 1121 folder list,
+   1137 drive list, 1152 file name) */
 #define IDD_CHOOSE_FOLDER 1537
+#define IDC_CHOSEN_FOLDER 102
+#define IDC_CURRENT_FOLDER 1088
+#define IDC_FOLDER_LIST 1121
+#define IDC_DRIVE_LIST 1137
+#define IDC_FILE_NAME 1152
 
 /* Buttons and controls outside the page groups */
 #define IDC_FORWARD 1 /* IDOK */
