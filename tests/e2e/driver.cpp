@@ -469,10 +469,11 @@ bool Installer::SaveWizardBitmap(const std::string& path)
     void* bits = NULL;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    // The window paints itself into the bitmap; where that is not supported
-    // the screen area under the window is copied.
-    if (!PrintWindow(wizard, memory, 0))
-        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    // What the screen shows of the window, as the user sees it (the icon
+    // and the bars are painted by the wizard itself, which a WM_PRINT
+    // rendering would miss); the window is brought to the top first.
+    SetWindowPos(wizard, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     GdiFlush();
     SelectObject(memory, old);
     int stride = (width * 3 + 3) & ~3;
