@@ -1,5 +1,8 @@
 #include "tests/e2e/driver.h"
 
+#include <tlhelp32.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +11,7 @@
 namespace e2e {
 
 const char kWizardCaption[] = "Velk v5.81 32bit Installation";
+const char kChooserCaption[] = "Velk Select Folder";
 
 namespace {
 
@@ -20,6 +24,7 @@ struct WindowSearch {
     HWND wizard; // excluded when searching for message boxes
     bool wantWizard;
     HWND found;
+    bool wantChooser;
 };
 
 bool IsDialogOf(HWND window, DWORD pid)
@@ -43,7 +48,10 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM param)
     // needs no answer from the installer's thread.
     GetWindowTextA(window, caption, sizeof caption);
     bool isWizard = lstrcmpA(caption, kWizardCaption) == 0;
-    if (search->wantWizard ? isWizard : (!isWizard && window != search->wizard)) {
+    bool isChooser = lstrcmpA(caption, kChooserCaption) == 0;
+    if (search->wantChooser ? isChooser
+        : search->wantWizard ? isWizard
+                             : (!isWizard && !isChooser && window != search->wizard)) {
         search->found = window;
         return FALSE;
     }
@@ -236,7 +244,7 @@ HWND Installer::Wizard()
 {
     if (!started_)
         return NULL;
-    WindowSearch search = {process_.dwProcessId, NULL, true, NULL};
+    WindowSearch search = {process_.dwProcessId, NULL, true, NULL, false};
     EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -416,7 +424,7 @@ bool Installer::FindMessageBox(MessageBoxSeen* box)
 {
     if (!started_)
         return false;
-    WindowSearch search = {process_.dwProcessId, Wizard(), false, NULL};
+    WindowSearch search = {process_.dwProcessId, Wizard(), false, NULL, false};
     EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
     if (!search.found)
         return false;
@@ -449,7 +457,11 @@ bool Installer::Answer(const MessageBoxSeen& box, int button)
 
 bool Installer::SaveWizardBitmap(const std::string& path)
 {
-    HWND wizard = Wizard();
+    return SaveWindowBitmap(Wizard(), path);
+}
+
+bool SaveWindowBitmap(HWND wizard, const std::string& path)
+{
     if (!wizard)
         return false;
     RECT r;
@@ -490,6 +502,243 @@ bool Installer::SaveWizardBitmap(const std::string& path)
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
     return WriteFileBytes(path, bytes);
+}
+
+std::vector<ProcessSeen> Processes()
+{
+    std::vector<ProcessSeen> list;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return list;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        ProcessSeen p;
+        p.pid = entry.th32ProcessID;
+        p.parent = entry.th32ParentProcessID;
+        p.exe = entry.szExeFile;
+        for (char& c : p.exe)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        list.push_back(p);
+    }
+    CloseHandle(snapshot);
+    return list;
+}
+
+unsigned long long CreationTime(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return 0;
+    FILETIME created, exited, kernel, user;
+    unsigned long long t = 0;
+    if (GetProcessTimes(process, &created, &exited, &kernel, &user))
+        t = (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    CloseHandle(process);
+    return t;
+}
+
+std::vector<ProcessSeen> ChildrenOf(DWORD parent)
+{
+    std::vector<ProcessSeen> children;
+    for (const ProcessSeen& p : Processes())
+        if (p.parent == parent)
+            children.push_back(p);
+    std::stable_sort(children.begin(), children.end(), [](const ProcessSeen& a, const ProcessSeen& b) {
+        return CreationTime(a.pid) < CreationTime(b.pid);
+    });
+    return children;
+}
+
+namespace {
+
+struct TopWindowSearch {
+    DWORD pid;
+    std::vector<std::pair<HWND, std::string>> found;
+};
+
+BOOL CALLBACK CollectTopWindow(HWND window, LPARAM param)
+{
+    TopWindowSearch* search = reinterpret_cast<TopWindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->pid && IsWindowVisible(window)) {
+        char caption[256] = "";
+        GetWindowTextA(window, caption, sizeof caption);
+        search->found.push_back({window, caption});
+    }
+    return TRUE;
+}
+
+} // namespace
+
+std::vector<std::pair<HWND, std::string>> TopWindows(DWORD pid)
+{
+    TopWindowSearch search = {pid, {}};
+    EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool EndProcess(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return true; // already gone
+    TerminateProcess(process, 1);
+    bool gone = WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return gone;
+}
+
+// ---- The folder chooser -------------------------------------------------
+
+namespace {
+
+std::string Narrow(const wchar_t* text)
+{
+    char buffer[1024] = "";
+    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, NULL, NULL);
+    return buffer;
+}
+
+std::string LowerText(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// List entries are read as wide text: the common dialog's lists keep their
+// entries as Unicode strings, and a narrow LB_GETTEXT across processes
+// comes back as the wide bytes (so "[" and a zero byte).
+std::vector<std::string> ListEntries(HWND list, UINT countMessage, UINT lengthMessage, UINT textMessage)
+{
+    std::vector<std::string> entries;
+    DWORD_PTR count = 0;
+    if (!list || !SendMessageTimeoutW(list, countMessage, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &count))
+        return entries;
+    for (DWORD_PTR i = 0; i < count && i < 4096; i++) {
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(list, lengthMessage, i, 0, SMTO_NORMAL, kSendTimeoutMs, &length);
+        wchar_t text[1024] = L"";
+        if (length < 1000)
+            SendMessageTimeoutW(list, textMessage, i, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, kSendTimeoutMs,
+                                &length);
+        entries.push_back(Narrow(text));
+    }
+    return entries;
+}
+
+} // namespace
+
+HWND Installer::Chooser()
+{
+    if (!started_)
+        return NULL;
+    WindowSearch search = {process_.dwProcessId, NULL, false, NULL, true};
+    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool Installer::WaitForChooser(DWORD timeoutMs)
+{
+    // Shown means refreshed: the proposed folder is filled in on showing.
+    return WaitUntil([this] { return (Chooser() && !ChooserText(102).empty()) || !Running(); }, timeoutMs) &&
+           Chooser() != NULL;
+}
+
+bool Installer::WaitForChooserGone(DWORD timeoutMs)
+{
+    return WaitUntil([this] { return Chooser() == NULL; }, timeoutMs);
+}
+
+HWND Installer::ChooserControl(int id)
+{
+    HWND chooser = Chooser();
+    return chooser ? GetDlgItem(chooser, id) : NULL;
+}
+
+std::string Installer::ChooserText(int id)
+{
+    return WindowText(ChooserControl(id));
+}
+
+bool Installer::SetChooserText(int id, const std::string& text)
+{
+    HWND c = ChooserControl(id);
+    if (!c)
+        return false;
+    Send(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return ChooserText(id) == text;
+}
+
+std::vector<std::string> Installer::FolderListEntries()
+{
+    return ListEntries(ChooserControl(1121), LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
+}
+
+std::vector<std::string> Installer::DriveListEntries()
+{
+    return ListEntries(ChooserControl(1137), CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT);
+}
+
+bool Installer::OpenListFolder(const std::string& name)
+{
+    HWND list = ChooserControl(1121);
+    if (!list || !IsWindowVisible(list))
+        return false;
+    std::vector<std::string> entries = FolderListEntries();
+    std::string wanted = "[" + LowerText(name) + "]";
+    int index = -1;
+    for (size_t i = 0; i < entries.size(); i++)
+        if (LowerText(entries[i]) == wanted)
+            index = static_cast<int>(i);
+    if (index < 0)
+        return false;
+    std::string before = ChooserText(1088);
+    // Scrolled into view, then double-clicked in the middle of its line:
+    // button down and up, then the second press that makes the double
+    // click, as the system delivers them.
+    Send(list, LB_SETTOPINDEX, index, 0);
+    int top = static_cast<int>(Send(list, LB_GETTOPINDEX, 0, 0));
+    int height = static_cast<int>(Send(list, LB_GETITEMHEIGHT, 0, 0));
+    if (height <= 0)
+        return false;
+    LPARAM at = MAKELPARAM(8, (index - top) * height + height / 2);
+    PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(list, WM_LBUTTONUP, 0, at);
+    PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    PostMessageA(list, WM_LBUTTONUP, 0, at);
+    return WaitUntil([&] { return ChooserText(1088) != before; }, 10000);
+}
+
+bool Installer::PickDrive(char letter)
+{
+    HWND combo = ChooserControl(1137);
+    if (!combo || !IsWindowVisible(combo))
+        return false;
+    std::vector<std::string> entries = DriveListEntries();
+    std::string wanted = std::string("[-") + static_cast<char>(tolower(letter)) + "-]";
+    int index = -1;
+    for (size_t i = 0; i < entries.size(); i++)
+        if (LowerText(entries[i]).find(wanted) == 0)
+            index = static_cast<int>(i);
+    if (index < 0)
+        return false;
+    // The drive list picks the entry and tells the dialog, as it does when
+    // the user chooses an entry of its drop-down list.
+    Send(combo, CB_SETCURSEL, index, 0);
+    PostMessageA(Chooser(), WM_COMMAND, MAKEWPARAM(1137, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    std::string prefix = std::string(1, static_cast<char>(tolower(letter))) + ":";
+    return WaitUntil([&] { return LowerText(ChooserText(1088)).compare(0, 2, prefix) == 0; }, 10000);
+}
+
+bool Installer::ClickChooser(int id)
+{
+    HWND c = ChooserControl(id);
+    if (!c || !IsWindowVisible(c) || !IsWindowEnabled(c))
+        return false;
+    return PostMessageA(c, BM_CLICK, 0, 0) != 0;
 }
 
 } // namespace e2e

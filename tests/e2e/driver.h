@@ -15,6 +15,7 @@
 namespace e2e {
 
 extern const char kWizardCaption[];
+extern const char kChooserCaption[];
 
 // Wizard pages as the user sees them; Unknown while none is recognisable.
 enum Page { Unknown = -1, Welcome = 0, Licence = 1, Options = 2, Installing = 3, Finish = 4 };
@@ -53,6 +54,24 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool RemoveTree(const std::string& path);
 // Names of the entries of a folder (no "." and "..").
 std::vector<std::string> ListDir(const std::string& dir);
+
+// Processes of the Wine session, as a process list shows them.
+struct ProcessSeen {
+    DWORD pid = 0, parent = 0;
+    std::string exe; // file name only, such as "winhlp32.exe"
+};
+std::vector<ProcessSeen> Processes();
+// The processes that the given process started, in the order they were
+// created (earliest first).
+std::vector<ProcessSeen> ChildrenOf(DWORD parent);
+// Creation time of a process (100 ns units); 0 when it cannot be read.
+unsigned long long CreationTime(DWORD pid);
+// Visible top-level windows of a process, with their captions.
+std::vector<std::pair<HWND, std::string>> TopWindows(DWORD pid);
+// Ends a process by its id; true when it has gone.
+bool EndProcess(DWORD pid);
+// Saves what the screen shows of a window as a 24-bit BMP file.
+bool SaveWindowBitmap(HWND window, const std::string& path);
 
 class Installer {
 public:
@@ -116,6 +135,31 @@ public:
 
     // Saves the wizard window as a 24-bit BMP file.
     bool SaveWizardBitmap(const std::string& path);
+
+    // The folder chooser that Browse opens: the process's dialog with the
+    // chooser's caption. Its controls: 102 the proposed install folder,
+    // 1088 the current folder (hidden), 1121 the folder list, 1137 the
+    // drive list, 1 OK, 2 Cancel.
+    HWND Chooser();
+    bool WaitForChooser(DWORD timeoutMs);
+    bool WaitForChooserGone(DWORD timeoutMs);
+    HWND ChooserControl(int id);
+    std::string ChooserText(int id);
+    // Types a text into one of the chooser's fields (it replaces the text).
+    bool SetChooserText(int id, const std::string& text);
+    // The entries of the folder list and of the drive list as they are
+    // kept, such as "[..]", "[games]" and "[-c-]".
+    std::vector<std::string> FolderListEntries();
+    std::vector<std::string> DriveListEntries();
+    // Double-clicks the folder list's entry of a folder ("..", or a name;
+    // letter case does not matter), as the user opens it, and waits until
+    // the chooser's current folder has changed.
+    bool OpenListFolder(const std::string& name);
+    // Picks a drive (a letter) in the drive list and waits until the
+    // current folder is that drive's.
+    bool PickDrive(char letter);
+    // Clicks a button of the chooser (1 OK, 2 Cancel).
+    bool ClickChooser(int id);
 
 private:
     LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
