@@ -12,6 +12,7 @@
 #include "install/install_state.h"
 #include "payload/lzhuf_decoder.h"
 #include "payload/payload_check.h"
+#include "tests/test_files.h"
 #include "tests/win/host_window.h"
 #include "ui/progress_display.h"
 
@@ -24,25 +25,11 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
     return double(to.QuadPart - from.QuadPart) / double(f.QuadPart);
 }
 
-std::string ReadAll(const char* path)
-{
-    std::string data;
-    FILE* f = fopen(path, "rb");
-    if (!f)
-        return data;
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        data.append(buffer, got);
-    fclose(f);
-    return data;
-}
-
 } // namespace
 
 int main()
 {
-    std::string payload = ReadAll("bench_payload.bin");
+    std::string payload = ReadFileBytes("bench_payload.bin");
     if (payload.empty()) {
         printf("engine_bench: bench_payload.bin not found\n");
         return 0;

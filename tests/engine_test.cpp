@@ -16,6 +16,7 @@
 #include "payload/lzhuf_decoder.h"
 #include "payload/marker_matcher.h"
 #include "payload/payload_check.h"
+#include "tests/test_files.h"
 #include "tests/win/host_window.h"
 #include "tests/win/message_boxes.h"
 #include "ui/progress_display.h"
@@ -36,26 +37,19 @@ std::string Cwd()
     return path;
 }
 
+// The file's bytes, or a text that equals no input when it is missing.
 std::string ReadBytes(const std::string& path)
 {
-    std::string data;
     FILE* f = fopen(path.c_str(), "rb");
     if (!f)
         return "(missing)";
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        data.append(buffer, got);
     fclose(f);
-    return data;
+    return ReadFileBytes(path);
 }
 
 void WriteBytes(const std::string& path, const std::string& data)
 {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f != NULL) << path;
-    fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
+    ASSERT_TRUE(WriteFileBytes(path, data)) << path;
 }
 
 bool Exists(const std::string& path)

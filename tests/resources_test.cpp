@@ -3,6 +3,8 @@
 // the payload with its place in the file.
 #include <gtest/gtest.h>
 
+#include "tests/test_files.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -47,20 +49,6 @@ std::string ResourceBytes(LPCSTR type, LPCSTR name)
 std::string ResourceBytes(LPCSTR type, int id)
 {
     return ResourceBytes(type, MAKEINTRESOURCEA(id));
-}
-
-std::string ReadFileBytes(const char* path)
-{
-    std::string data;
-    FILE* f = fopen(path, "rb");
-    if (!f)
-        return data;
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        data.append(buffer, got);
-    fclose(f);
-    return data;
 }
 
 // Assembled from its pieces, as the installer does, so that this program's

@@ -12,6 +12,7 @@
 
 #include "install/install_file_table.h"
 #include "tests/reference/lzhuf1988.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -38,24 +39,12 @@ CliRun Velkpack(const std::string& args)
 
 std::string ReadFile(const std::string& path)
 {
-    std::string data;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return data;
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        data.append(buffer, got);
-    fclose(f);
-    return data;
+    return ReadFileBytes(path);
 }
 
 void WriteFile(const std::string& path, const std::string& data)
 {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f != NULL) << path;
-    fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
+    ASSERT_TRUE(WriteFileBytes(path, data)) << path;
 }
 
 bool Exists(const std::string& path)
