@@ -24,8 +24,10 @@ build/native/velkpack inspect build/mingw32/velk-setup.exe || exit $?
 # Under Wine: in the user's display, the installer is simply started (the
 # 32-bit product where Wine has its 32-bit loader, else its x86_64 twin).
 # Without a display, it runs in an Xvfb display of its own, where walk.exe
-# drives the wizard through its five pages and saves a picture of each:
-# docs/screenshots/page-N-NAME.png.
+# drives the wizard through its five pages, choosing build/walk/velk in the
+# folder chooser and checking both finish-page boxes, and saves a picture of
+# each page and of the chooser: docs/screenshots/page-N-NAME.png. The client
+# and help viewer started at the end go with the walk's Wine session.
 setup=build/mingw64/velk-setup.exe
 if [ -d /usr/lib/i386-linux-gnu/wine ] || [ -d /usr/lib/wine/i386-unix ]; then
   setup=build/mingw32/velk-setup.exe
@@ -44,13 +46,13 @@ tests/wine/wine-session start "$walkdir/session" >/dev/null || { echo "main: no 
 (
   # shellcheck disable=SC1091
   . "$walkdir/session/env"
-  "$VELK_WINE" build/mingw64/tests/e2e/walk.exe "$PWD/$setup" "$walkdir/Velk" "$walkdir/shots"
+  "$VELK_WINE" build/mingw64/tests/e2e/walk.exe "$PWD/$setup" "$walkdir" "$walkdir/shots"
 )
 status=$?
 tests/wine/wine-session stop "$walkdir/session" >/dev/null
 [ $status -eq 0 ] || { echo "main: the walk through the wizard failed" >&2; exit $status; }
 mkdir -p docs/screenshots
-for bmp in "$walkdir"/shots/page-*.bmp; do
+for bmp in "$walkdir"/shots/*.bmp; do
   png=docs/screenshots/$(basename "${bmp%.bmp}").png
   /usr/bin/convert-im6.q16 "$bmp" "$png" || { echo "main: converting $bmp failed" >&2; exit 1; }
   echo "main: $png"

@@ -163,6 +163,21 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes)
     return ok;
 }
 
+std::vector<std::string> FoldersBelowRoot(const std::string& path)
+{
+    std::vector<std::string> names;
+    size_t at = 3;
+    while (at < path.size()) {
+        size_t end = path.find('\\', at);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > at)
+            names.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return names;
+}
+
 std::vector<std::string> ListDir(const std::string& dir)
 {
     std::vector<std::string> names;

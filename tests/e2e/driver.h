@@ -52,6 +52,8 @@ bool ReadFileBytes(const std::string& path, std::string* bytes);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 // Removes a file or a whole folder tree; true when nothing is left.
 bool RemoveTree(const std::string& path);
+// The folders of a path below its drive root: "z:\a\b" gives a, b.
+std::vector<std::string> FoldersBelowRoot(const std::string& path);
 // Names of the entries of a folder (no "." and "..").
 std::vector<std::string> ListDir(const std::string& dir);
 

@@ -18,22 +18,6 @@ namespace {
 const int kProposed = 102;      // "&Install Velk into this folder:"
 const int kCurrentFolder = 1088; // hidden, kept by the common dialog
 
-// The folders of a path below its drive root: "z:\a\b" gives a, b.
-std::vector<std::string> FoldersBelowRoot(const std::string& path)
-{
-    std::vector<std::string> names;
-    size_t at = 3;
-    while (at < path.size()) {
-        size_t end = path.find('\\', at);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > at)
-            names.push_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    return names;
-}
-
 void Browse(Installer& installer)
 {
     ASSERT_TRUE(installer.Click(IDC_BROWSE));
