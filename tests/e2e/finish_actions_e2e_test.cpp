@@ -18,6 +18,9 @@ namespace {
 
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velk";
 const char kIgnoredPatterns[] = "*.exe,*.com,*.bat,*.dll,*.ini,*.vlk,*.vbs,*.js,*.pif,*.scr,*.lnk,*.pl,*.shs";
+// Wine's help viewer takes its time over the file: up to half a minute and
+// more was seen on a fresh session.
+const DWORD kHelpViewerTimeout = 120000;
 const char kAbortQuestion[] = "Are you sure you want to abort the installation?";
 
 // Ends whatever the installer started when the scenario is over, passed or
@@ -116,22 +119,41 @@ TEST_P(FinishChoiceTest, StartsTheClientAndTheHelpViewerOnlyWhenAsked)
         // sample help file is no real help file: Wine's viewer says so in a
         // box of its own, which the user closes.
         HWND box = NULL;
-        std::string text;
-        ASSERT_TRUE(WaitUntil([&] {
-            for (const ProcessSeen& p : ChildrenNamed(installer.ProcessId(), "winhlp32.exe"))
+        std::string text, seen;
+        WaitUntil([&] {
+            seen.clear();
+            for (const ProcessSeen& p : ChildrenNamed(installer.ProcessId(), "winhlp32.exe")) {
+                viewer = p;
+                viewerCreated = viewerCreated ? viewerCreated : CreationTime(p.pid);
                 for (const auto& w : TopWindows(p.pid)) {
+                    seen += "[" + w.second + "] ";
                     HWND label = GetDlgItem(w.first, 0xFFFF);
                     char t[1024] = "";
                     if (label && GetWindowTextA(label, t, sizeof t) && strstr(t, "help file")) {
-                        viewer = p;
-                        viewerCreated = CreationTime(p.pid);
                         box = w.first;
                         text = t;
                         return true;
                     }
                 }
-            return false;
-        }, kStepTimeout)) << "no help viewer with a word about the help file";
+            }
+            return !installer.Running();
+        }, kHelpViewerTimeout);
+        ASSERT_NE(0u, viewer.pid) << "no help viewer started";
+        if (!box) {
+            // What the viewer has, shown or not, for the failure message.
+            for (HWND w = GetTopWindow(NULL); w; w = GetWindow(w, GW_HWNDNEXT)) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                if (owner != viewer.pid)
+                    continue;
+                char cls[64] = "", caption[256] = "";
+                GetClassNameA(w, cls, sizeof cls);
+                GetWindowTextA(w, caption, sizeof caption);
+                seen += std::string(IsWindowVisible(w) ? "shown " : "hidden ") + cls + " [" + caption + "]; ";
+            }
+        }
+        ASSERT_TRUE(box) << "the help viewer shows no word about the help file; its windows: " << seen
+                         << (installer.Running() ? "; the installer still runs" : "; the installer has ended");
         EXPECT_EQ("Error while reading the help file `" + helpFile + "'", text);
         EXPECT_TRUE(installer.Running()) << "the help call returned before the viewer took the file";
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
