@@ -93,5 +93,12 @@ bool ChooseFolder(HWND owner)
             gInstall.installDir[3] = '\0';
         g_firstBrowse = false;
     }
-    return GetOpenFileNameA(&dialog) != 0;
+    // The hook writes every proposal into the install directory; a chooser
+    // that is cancelled leaves it as it was before the call.
+    char before[kPathSize];
+    lstrcpynA(before, gInstall.installDir, kPathSize);
+    if (GetOpenFileNameA(&dialog))
+        return true;
+    lstrcpynA(gInstall.installDir, before, kPathSize);
+    return false;
 }

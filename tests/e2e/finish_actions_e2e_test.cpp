@@ -375,13 +375,15 @@ class CancelledSettingsTest : public InstallerTest,
                               public ::testing::WithParamInterface<CancelledSettingsCase> {};
 
 // Cancelled after the wizard has read the folder field: the patterns go
-// into a settings file standing in that folder, and no file is created. The
-// folder is named Velk, so that the chooser proposes the folder itself.
+// into a settings file standing in that folder, and no file is created. A
+// cancelled chooser leaves the folder the wizard read as it was.
 TEST_P(CancelledSettingsTest, DefaultGoesOnlyIntoAnExistingFile)
 {
     const CancelledSettingsCase& c = GetParam();
     Scenario s(std::string("cancel-settings-") + c.name);
-    const std::string folder = s.installDir;
+    // Not named velk: a browse proposes folder\velk, which a cancelled
+    // chooser must not leave behind as the install directory.
+    const std::string folder = JoinPath(s.dir, "Chat");
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
     const std::string ini = JoinPath(folder, "velk.ini");
     if (c.fileExists) {
@@ -390,6 +392,7 @@ TEST_P(CancelledSettingsTest, DefaultGoesOnlyIntoAnExistingFile)
     Installer installer;
     EndChildrenAtExit endChildren{installer};
     ASSERT_NO_FATAL_FAILURE(StartToOptions(installer, s));
+    ASSERT_TRUE(installer.SetFolder(folder));
     if (c.readBy == BrowseThenCancel) {
         ASSERT_NO_FATAL_FAILURE(BrowseAndCancelTwice(installer));
     } else {
