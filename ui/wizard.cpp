@@ -334,28 +334,32 @@ void ShowPage(HWND wizard, int page)
     InvalidateControl(wizard, IDC_OVERALL_BAR);
     InvalidateControl(wizard, IDC_FILE_BAR);
 
+    // The first three pages differ only in their group, the two buttons'
+    // captions and the focus.
+    struct SimplePage {
+        int group;
+        const char* forward;
+        const char* cancel;
+        int focus;
+    };
+    static const SimplePage kSimplePages[] = {
+        {IDC_WELCOME_GROUP, "&Next >", "Cancel", IDC_FORWARD},
+        {IDC_LICENCE_GROUP, "&Yes", "&No", IDC_LICENCE_TEXT},
+        {IDC_OPTIONS_GROUP, "&Install", "Cancel", IDC_FORWARD},
+    };
+
     switch (page) {
     case WelcomePage:
-        ShowOnlyGroup(wizard, IDC_WELCOME_GROUP);
-        SetButton(wizard, IDC_BACK, NULL, 0, 0);
-        SetButton(wizard, IDC_FORWARD, "&Next >", 1, 1);
-        SetButton(wizard, IDC_CANCEL, "Cancel", 1, 1);
-        Focus(wizard, IDC_FORWARD);
-        break;
     case LicencePage:
-        ShowOnlyGroup(wizard, IDC_LICENCE_GROUP);
+    case OptionsPage: {
+        const SimplePage& p = kSimplePages[page];
+        ShowOnlyGroup(wizard, p.group);
         SetButton(wizard, IDC_BACK, NULL, 0, 0);
-        SetButton(wizard, IDC_FORWARD, "&Yes", 1, 1);
-        SetButton(wizard, IDC_CANCEL, "&No", 1, 1);
-        Focus(wizard, IDC_LICENCE_TEXT);
+        SetButton(wizard, IDC_FORWARD, p.forward, 1, 1);
+        SetButton(wizard, IDC_CANCEL, p.cancel, 1, 1);
+        Focus(wizard, p.focus);
         break;
-    case OptionsPage:
-        ShowOnlyGroup(wizard, IDC_OPTIONS_GROUP);
-        SetButton(wizard, IDC_BACK, NULL, 0, 0);
-        SetButton(wizard, IDC_FORWARD, "&Install", 1, 1);
-        SetButton(wizard, IDC_CANCEL, "Cancel", 1, 1);
-        Focus(wizard, IDC_FORWARD);
-        break;
+    }
     case InstallingPage:
         // The folder stays in view; the options give way to the progress.
         ShowControlGroup(wizard, IDC_WELCOME_GROUP, 0);
