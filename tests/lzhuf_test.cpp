@@ -98,7 +98,23 @@ Bytes ReadAll(FILE* f)
     return b;
 }
 
+// The 1988 decoder's output for `stream`, and its result.
+int Decode1988(const Bytes& stream, Bytes* decoded)
+{
+    FILE* in = TempWith(stream);
+    FILE* out = tmpfile();
+    if (!in || !out)
+        return -1;
+    int ok = DecodeLzhuf1988(in, out);
+    *decoded = ReadAll(out);
+    fclose(in);
+    fclose(out);
+    return ok;
+}
+
 // Decodes `stream`; returns the result and leaves the output in `decoded`.
+// Whatever the installer's decoder decodes, the 1988 decoder must decode
+// to the same bytes: it is the oracle for every stream of these tests.
 int Decode(const Bytes& stream, Bytes* decoded)
 {
     FILE* in = TempWith(stream);
@@ -109,6 +125,12 @@ int Decode(const Bytes& stream, Bytes* decoded)
     *decoded = ReadAll(out);
     fclose(in);
     fclose(out);
+    if (ok == 1) {
+        Bytes reference;
+        EXPECT_EQ(1, Decode1988(stream, &reference));
+        EXPECT_TRUE(reference == *decoded) << "the 1988 decoder disagrees on a stream of "
+                                           << stream.size() << " bytes";
+    }
     return ok;
 }
 
@@ -418,6 +440,57 @@ TEST(LzhufDecoder, MissingInputReadsAsZeroBytes)
     EXPECT_GE(cut.size(), data.size());
     EXPECT_LE(cut.size(), data.size() + 59);
     EXPECT_TRUE(cut == zeros);
+}
+
+// The last match is copied whole even where it runs past the declared
+// length: length 10, then one 60-byte match of the pre-filled spaces.
+TEST(LzhufDecoder, LastMatchIsNotCutAtTheDeclaredLength)
+{
+    BitStream s;
+    s.bytes = Header(10);
+    PutInitialSymbol(&s, 253 + 60);
+    PutPosition(&s, 0);
+    Bytes decoded;
+    ASSERT_EQ(1, Decode(s.bytes, &decoded));
+    EXPECT_TRUE(decoded == Bytes(60, ' ')) << decoded.size() << " bytes";
+}
+
+// Arbitrary code bytes behind a length header are a stream too: whatever
+// symbols, positions and rebuilds they give, both decoders agree (the
+// comparison is in Decode). Such streams may read the last 60 ring
+// positions before writing them, which both decoders keep from the stream
+// before; a first stream of 60 bytes or more gives both the same ring.
+TEST(LzhufDecoder, AgreesWithThe1988DecoderOnArbitraryBytes)
+{
+    const Bytes text = SkewedNoise(1000, 3);
+    Bytes decoded;
+    ASSERT_EQ(1, Decode(EncodeLzhuf1988(text.data(), text.size()), &decoded));
+
+    struct Case {
+        uint32_t length;
+        size_t codeBytes;
+    };
+    const Case cases[] = {{1, 0}, {7, 3}, {300, 40}, {5000, 5000}, {70000, 30000}, {400000, 150000}};
+    uint32_t x = 12345;
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; round++) {
+            SCOPED_TRACE(c.length);
+            Bytes stream = Header(c.length);
+            for (size_t i = 0; i < c.codeBytes; i++) {
+                x = x * 1103515245u + 12345u;
+                // Round 1 skews the bits towards ones, round 2 towards zeros.
+                uint8_t v = (uint8_t)(x >> 16);
+                if (round == 1)
+                    v |= (uint8_t)(x >> 8);
+                if (round == 2)
+                    v &= (uint8_t)(x >> 8);
+                stream.push_back(v);
+            }
+            ASSERT_EQ(1, Decode(stream, &decoded));
+            EXPECT_GE(decoded.size(), c.length);
+            EXPECT_LE(decoded.size(), c.length + 59u);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
