@@ -41,8 +41,11 @@ int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenC
 // decodes back to its input. ToolOk, or ToolMalformed with the reason.
 int VerifyPayload(const PackedPayload& payload, std::string* error);
 
-// Decodes one stream (length header first) into `output`. A stream whose
-// code bits run out before its declared length is refused as truncated.
+// Decodes one stream (length header first) into `output`, once. A stream
+// whose code bits run out before its declared length is refused as
+// truncated, and so is one whose last match runs past that length (which
+// the installer would write whole); either way the decoding stops at once,
+// so a huge declared length costs no more than the stream's own bits.
 int DecodeStream(const std::vector<uint8_t>& stream, std::vector<uint8_t>* output,
                  std::string* error);
 
