@@ -369,13 +369,15 @@ inline unsigned DecodePosition(BitReader* br)
 }
 
 // Hands the ring's pending bytes [from, r) to the output stream; 0 when the
-// write fails. Bytes past the ring's end belong at its start: they are
-// moved there, and r comes round.
+// write fails (some streams, unbuffered ones of the C library among them,
+// report a failed write only through their error indicator). Bytes past
+// the ring's end belong at its start: they are moved there, and r comes
+// round.
 int FlushRing(unsigned* from, unsigned* r)
 {
     unsigned end = *r < (unsigned)kRingSize ? *r : (unsigned)kRingSize;
     size_t n = end - *from;
-    if (n > 0 && fwrite(&g_decoder.ring[*from], 1, n, g_decoder.out) != n)
+    if (n > 0 && (fwrite(&g_decoder.ring[*from], 1, n, g_decoder.out) != n || ferror(g_decoder.out)))
         return 0;
     if (*r >= (unsigned)kRingSize) {
         *r -= kRingSize;
