@@ -901,3 +901,102 @@ TEST(LzhufEncoder, CleanSegmentWithPayloadMarkerKeepsTheSize)
 }
 
 } // namespace
+
+namespace {
+
+// The whole segment is clean, length header included. The header is fixed
+// by the size: where it holds the marker (sizes chosen so that it does, for
+// markers short enough to fit), no clean encoding exists and the encoder
+// says so; otherwise no byte of the stream, header or code, starts the
+// marker anywhere, and a one-character marker is missing from every byte.
+TEST(LzhufEncoder, CleanSegmentContractCoversTheLengthHeader)
+{
+    struct Case {
+        const char* marker;
+        uint32_t size;
+        int result;
+        int problem;
+    };
+    const Case cases[] = {
+        {"K", 75, 0, CleanSegmentHeaderHoldsMarker},          // 4B 00 00 00
+        {"K", 0x4B00 + 7, 0, CleanSegmentHeaderHoldsMarker},  // 07 4B 00 00
+        {"KW", 0x574B, 0, CleanSegmentHeaderHoldsMarker},     // 4B 57 00 00
+        {"W", 0x5700 + 75, 0, CleanSegmentHeaderHoldsMarker}, // 4B 57 00 00 holds "W"
+        {"\x01", 1, 0, CleanSegmentHeaderHoldsMarker},        // 01 00 00 00
+        {"KW", 75, 1, CleanSegmentOk},                        // 4B, then 00: no "KW"
+        {"K", 76, 1, CleanSegmentOk},
+        {"K", 5000, 1, CleanSegmentOk},
+        {"AZ", 0x5A41, 0, CleanSegmentHeaderHoldsMarker},     // 41 5A 00 00
+        {"ZA", 0x5A41, 1, CleanSegmentOk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.marker) + " " + std::to_string(c.size));
+        // Text with repeats, so that the encoder has decisions to change.
+        Bytes data;
+        for (uint32_t i = 0; data.size() < c.size; i++) {
+            const std::string line = "line " + std::to_string(i * 7 % 1000) + " of the velk settings\r\n";
+            data.insert(data.end(), line.begin(), line.end());
+        }
+        data.resize(c.size);
+        Bytes out{9, 9, 9};
+        int problem = -1;
+        ASSERT_EQ(c.result, EncodeCleanSegment(data.data(), c.size, c.marker, 0, &out, &problem));
+        EXPECT_EQ(c.problem, problem) << CleanSegmentProblemText(problem);
+        if (c.result == 0) {
+            EXPECT_TRUE(out == (Bytes{9, 9, 9})) << "output changed on failure";
+            EXPECT_NE(std::string::npos, std::string(CleanSegmentProblemText(problem)).find("no clean encoding exists"));
+            continue;
+        }
+        EXPECT_FALSE(Contains(out, c.marker));
+        EXPECT_FALSE(EndsWithPrefix(out, c.marker));
+        ExpectDecodesTo(out, data);
+    }
+}
+
+// Every clean stream whose last byte has spare bits has variants: the
+// first ones differ from the default only in those bits, keep its size,
+// decode the same and stay clean. Inputs of literals only (no decision can
+// be changed) are the ones that used to have no second variant.
+TEST(LzhufEncoder, CleanVariantsFromTheSpareBitsOfTheLastByte)
+{
+    int withSpareBits = 0;
+    for (uint32_t size = 256; size < 296; size++) {
+        SCOPED_TRACE(size);
+        Bytes data(size);
+        uint32_t x = size * 2654435761u;
+        for (uint32_t i = 0; i < size; i++) {
+            x = x * 1103515245u + 12345u;
+            data[i] = (uint8_t)(x >> 16);
+        }
+        Bytes clean;
+        ASSERT_EQ(1, EncodeCleanSegment(data.data(), size, "KWAZ", 0, &clean));
+        FILE* in = TempWith(clean);
+        FILE* out = tmpfile();
+        ASSERT_TRUE(in && out);
+        DecodeAccount account;
+        ASSERT_EQ(DecodeComplete, DecodeSegmentChecked(in, out, &account));
+        fclose(in);
+        fclose(out);
+        const uint64_t spare = 8 * (uint64_t)(clean.size() - 4) - account.usedBits;
+        Bytes variant;
+        int problem = -1;
+        int got = EncodeCleanSegment(data.data(), size, "KWAZ", 1, &variant, &problem);
+        if (spare == 0) {
+            if (!got) {
+                EXPECT_EQ(CleanSegmentNoSuchVariant, problem);
+            }
+            continue;
+        }
+        withSpareBits++;
+        ASSERT_EQ(1, got) << CleanSegmentProblemText(problem);
+        EXPECT_EQ(clean.size(), variant.size());
+        EXPECT_TRUE(Bytes(clean.begin(), clean.end() - 1) == Bytes(variant.begin(), variant.end() - 1));
+        EXPECT_NE(clean.back(), variant.back());
+        EXPECT_FALSE(Contains(variant, "KWAZ"));
+        EXPECT_FALSE(EndsWithPrefix(variant, "KWAZ"));
+        ExpectDecodesTo(variant, data);
+    }
+    EXPECT_GT(withSpareBits, 20);
+}
+
+} // namespace

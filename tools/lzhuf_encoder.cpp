@@ -119,6 +119,7 @@ struct EncoderRun {
     size_t markerLength;
     unsigned attempts;
     size_t lowestRewind; // lowest chunk mark rewound to, for the variants
+    int problem;         // why a clean encoding failed (CleanSegmentProblem)
 };
 
 bool BanLess(const Ban& a, const Ban& b)
@@ -654,10 +655,14 @@ int EncodeRest(EncoderRun* run)
         const long bad = FindMarker(run->writer.bytes, from, run->marker, run->markerLength);
         if (bad < 0)
             continue;
-        if (bad < 4)
-            return 0; // the length header itself holds the marker
-        if (!BanAtBit(run, (uint64_t)bad * 8 + 7))
+        // An occurrence that begins in the length header can only be
+        // avoided through the first code bytes; when that fails, no clean
+        // encoding exists for this length.
+        const bool fromHeader = bad - (long)run->markerLength + 1 < 4;
+        if (bad < 4 || !BanAtBit(run, (uint64_t)bad * 8 + 7)) {
+            run->problem = fromHeader ? CleanSegmentHeaderStartsMarker : CleanSegmentNoRepair;
             return 0;
+        }
         pos = run->marks.back().pos;
         atMark = true;
     }
@@ -672,6 +677,7 @@ void StartRun(EncoderRun* run, const uint8_t* data, uint32_t size, const char* m
     run->markerLength = markerLength;
     run->attempts = 0;
     run->lowestRewind = 0;
+    run->problem = CleanSegmentOk;
     FindMatches(run);
     InitHuffTree(&run->tree);
     for (int b = 0; b < 4; b++)
@@ -690,24 +696,54 @@ void FinishStream(const EncoderRun* run, unsigned pad, std::vector<uint8_t>* out
         out->push_back((uint8_t)(run->writer.pending | (pad & ((1u << (8 - run->writer.pendingBits)) - 1))));
 }
 
-// Codes the rest and makes the end clean too: no marker through the last
-// byte and no marker prefix at the very end. The spare bits of the last
+// Whether a finished stream ends clean: no marker through its last byte and
+// no marker prefix at its very end (what comes before was checked as it
+// was coded).
+bool EndsClean(const EncoderRun* run, const std::vector<uint8_t>& s)
+{
+    const size_t from = s.size() >= run->markerLength ? s.size() - run->markerLength : 0;
+    return FindMarker(s, from, run->marker, run->markerLength) < 0 &&
+           !EndsWithMarkerPrefix(s, run->marker, run->markerLength);
+}
+
+// Where the marker through the last byte, or the marker prefix at the very
+// end, of an unclean stream begins.
+size_t EndTroubleStart(const EncoderRun* run, const std::vector<uint8_t>& s)
+{
+    const size_t from = s.size() >= run->markerLength ? s.size() - run->markerLength : 0;
+    const long bad = FindMarker(s, from, run->marker, run->markerLength);
+    if (bad >= 0)
+        return (size_t)bad + 1 - run->markerLength;
+    for (size_t k = std::min(run->markerLength - 1, s.size()); k > 0; k--) {
+        if (memcmp(&s[s.size() - k], run->marker, k) == 0)
+            return s.size() - k;
+    }
+    return s.size();
+}
+
+// Number of values the spare bits of the last byte can take (1: none).
+unsigned PadCount(const EncoderRun* run)
+{
+    return run->writer.pendingBits > 0 ? 1u << (8 - run->writer.pendingBits) : 1u;
+}
+
+// Codes the rest and makes the end clean too. The spare bits of the last
 // byte are tried first; only then is a decision forbidden.
 int FinishClean(EncoderRun* run, std::vector<uint8_t>* out)
 {
     for (;;) {
         if (!EncodeRest(run))
             return 0;
-        const unsigned pads = run->writer.pendingBits > 0 ? 1u << (8 - run->writer.pendingBits) : 1u;
-        for (unsigned pad = 0; pad < pads; pad++) {
+        for (unsigned pad = 0; pad < PadCount(run); pad++) {
             FinishStream(run, pad, out);
-            const size_t from = out->size() >= run->markerLength ? out->size() - run->markerLength : 0;
-            if (FindMarker(*out, from, run->marker, run->markerLength) < 0 &&
-                !EndsWithMarkerPrefix(*out, run->marker, run->markerLength))
+            if (EndsClean(run, *out))
                 return 1;
         }
-        if (!BanAtBit(run, (uint64_t)out->size() * 8 - 1))
+        if (!BanAtBit(run, (uint64_t)out->size() * 8 - 1)) {
+            run->problem = EndTroubleStart(run, *out) < 4 ? CleanSegmentHeaderStartsMarker
+                                                          : CleanSegmentNoRepair;
             return 0;
+        }
     }
 }
 
@@ -719,18 +755,34 @@ uint64_t StreamHash(const std::vector<uint8_t>& s)
     return h ^ s.size();
 }
 
-// Variants: candidate k forbids, in the clean default parse, the k-th
-// decision from the end that can be forbidden, and codes again (cleanly)
-// from its chunk, so everything before that chunk stays as in variant 0.
-// Different candidates can end in the same stream; variant v is the v-th
-// candidate whose stream differs from variant 0 and from every earlier one.
-// `stream` holds the clean default stream on entry.
+// Variants. The first ones differ from variant 0 only in the spare bits of
+// the last byte (same code, same size): every other value of them that
+// leaves the end clean, in increasing order. After those, candidate k
+// forbids, in the clean default parse, the k-th decision from the end that
+// can be forbidden, and codes again (cleanly) from its chunk, so everything
+// before that chunk stays as in variant 0. Different candidates can end in
+// the same stream; variant v is the v-th candidate whose stream differs
+// from variant 0 and from every earlier one. `stream` holds the clean
+// default stream on entry.
 int MakeVariant(EncoderRun* run, unsigned variant, std::vector<uint8_t>* stream)
 {
+    std::vector<uint64_t> seen(1, StreamHash(*stream));
+    std::vector<uint8_t> padded;
+    for (unsigned pad = 0; pad < PadCount(run); pad++) {
+        FinishStream(run, pad, &padded);
+        const uint64_t h = StreamHash(padded);
+        if (!EndsClean(run, padded) || std::find(seen.begin(), seen.end(), h) != seen.end())
+            continue;
+        seen.push_back(h);
+        if (seen.size() == (size_t)variant + 1) {
+            stream->swap(padded);
+            return 1;
+        }
+    }
+
     const std::vector<Token> baseTokens = run->tokens;
     const std::vector<Ban> baseBans = run->bans;
     const unsigned baseAttempts = run->attempts;
-    std::vector<uint64_t> seen(1, StreamHash(*stream));
     size_t intact = run->marks.size() - 1; // marks[0..intact] belong to the default run
     long index = (long)baseTokens.size();
     const unsigned maxCandidates = 4 * variant + 64;
@@ -796,19 +848,57 @@ int EncodeLzhuf(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out)
 }
 
 int EncodeCleanSegment(const uint8_t* data, uint32_t size, const char* marker, unsigned variant,
-                       std::vector<uint8_t>* out)
+                       std::vector<uint8_t>* out, int* problem)
 {
+    int unused;
+    if (!problem)
+        problem = &unused;
     size_t markerLength = 0;
-    if (!out || size == 0 || !data || !ValidMarker(marker, &markerLength))
+    if (!out || size == 0 || !data || !ValidMarker(marker, &markerLength)) {
+        *problem = CleanSegmentBadArguments;
         return 0;
+    }
+    // The length header is fixed by the size: when it holds the marker, no
+    // encoding of the data can help.
+    const std::vector<uint8_t> header = {(uint8_t)size, (uint8_t)(size >> 8), (uint8_t)(size >> 16),
+                                         (uint8_t)(size >> 24)};
+    if (FindMarker(header, 0, marker, markerLength) >= 0) {
+        *problem = CleanSegmentHeaderHoldsMarker;
+        return 0;
+    }
     EncoderRun run;
     StartRun(&run, data, size, marker, markerLength);
     std::vector<uint8_t> stream;
-    if (!FinishClean(&run, &stream))
+    if (!FinishClean(&run, &stream)) {
+        *problem = run.problem;
         return 0;
-
-    if (variant > 0 && !MakeVariant(&run, variant, &stream))
+    }
+    if (variant > 0 && !MakeVariant(&run, variant, &stream)) {
+        *problem = CleanSegmentNoSuchVariant;
         return 0;
+    }
+    *problem = CleanSegmentOk;
     *out = stream;
     return 1;
+}
+
+const char* CleanSegmentProblemText(int problem)
+{
+    switch (problem) {
+    case CleanSegmentOk:
+        return "no problem";
+    case CleanSegmentBadArguments:
+        return "no data, no output, or a marker that is not 1 to 4 different characters";
+    case CleanSegmentHeaderHoldsMarker:
+        return "no clean encoding exists: the 4-byte length header, which the size fixes, holds the "
+               "segment marker";
+    case CleanSegmentHeaderStartsMarker:
+        return "no clean encoding exists: the 4-byte length header, which the size fixes, ends with "
+               "the start of the segment marker and no encoding of the first code bytes avoids the rest";
+    case CleanSegmentNoRepair:
+        return "no encoding free of the segment marker was found";
+    case CleanSegmentNoSuchVariant:
+        return "no further encoding free of the segment marker exists";
+    }
+    return "unknown problem";
 }

@@ -15,6 +15,26 @@ namespace {
 // Variants tried per file before the builder gives up steering the CRC.
 const unsigned kMaxCrcVariants = 64;
 
+// The packer's line for a file that has no clean encoding.
+std::string CleanSegmentError(const PackedFile& file, int problem)
+{
+    std::string text = file.name + ": " + CleanSegmentProblemText(problem);
+    if (problem == CleanSegmentHeaderHoldsMarker || problem == CleanSegmentHeaderStartsMarker) {
+        char header[64];
+        const uint32_t size = static_cast<uint32_t>(file.input.size());
+        snprintf(header, sizeof header, " (%u bytes give the header %02X %02X %02X %02X)", size,
+                 size & 0xFF, size >> 8 & 0xFF, size >> 16 & 0xFF, size >> 24);
+        text += header;
+    }
+    return text;
+}
+
+int EncodeFile(PackedFile* file, const char* marker, unsigned variant, int* problem)
+{
+    return EncodeCleanSegment(file->input.data(), static_cast<uint32_t>(file->input.size()), marker,
+                              variant, &file->stream, problem);
+}
+
 void AppendMarker(std::vector<uint8_t>* bytes, const char* marker)
 {
     bytes->insert(bytes->end(), marker, marker + kMarkerLength);
@@ -73,36 +93,81 @@ int ReadPayloadInputs(const std::string& dir, PackedPayload* payload, std::strin
     return ToolOk;
 }
 
-int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc)
+int CrcAllowed(const CrcRules& rules, uint32_t crc)
+{
+    if (crc == 0 || (rules.forbiddenCrc != 0 && crc == rules.forbiddenCrc))
+        return 0;
+    if (rules.avoidMarkerHead) {
+        const uint8_t head = static_cast<uint8_t>(kMarkerHead[0]);
+        for (int b = 0; b < 4; b++)
+            if ((crc >> (8 * b) & 0xFF) == head)
+                return 0;
+    }
+    if (rules.refuse && rules.refuse(crc, rules.context))
+        return 0;
+    return 1;
+}
+
+int BuildPayload(PackedPayload* payload, std::string* error, const CrcRules& rules)
 {
     char marker[kMarkerBufferSize];
     AssembleMarker(marker);
+    int problem = CleanSegmentOk;
     for (PackedFile& file : payload->files) {
         file.variant = 0;
-        if (!EncodeCleanSegment(file.input.data(), static_cast<uint32_t>(file.input.size()),
-                                marker, 0, &file.stream)) {
-            *error = file.name + ": no encoding free of the segment marker was found";
+        if (!EncodeFile(&file, marker, 0, &problem)) {
+            *error = CleanSegmentError(file, problem);
             return ToolMalformed;
         }
     }
     JoinContainer(payload, marker);
+    if (CrcAllowed(rules, payload->crc))
+        return ToolOk;
 
-    // A checksum of 0 cannot be told from a failed scan: re-encode the last
-    // file with another variant until the checksum moves away from it.
-    PackedFile& last = payload->files[kInstallFileCount - 1];
-    while (payload->crc == 0 || payload->crc == forbiddenCrc) {
-        if (++last.variant > kMaxCrcVariants) {
-            *error = last.name + ": no encoding gives the payload a usable checksum";
-            return ToolMalformed;
+    // One file at a time takes its next variant, the others keeping their
+    // default encoding. The table ends with the small settings files, which
+    // cost least to encode again, so the search goes from the last file to
+    // the first; a file without further variants drops out.
+    bool exhausted[kInstallFileCount] = {};
+    unsigned tried = 0;
+    for (unsigned variant = 1; variant <= kMaxCrcVariants; variant++) {
+        bool anyLeft = false;
+        for (int k = kInstallFileCount - 1; k >= 0; k--) {
+            if (exhausted[k])
+                continue;
+            PackedFile& file = payload->files[k];
+            std::vector<uint8_t> kept = file.stream;
+            if (!EncodeFile(&file, marker, variant, &problem)) {
+                if (problem != CleanSegmentNoSuchVariant) {
+                    *error = CleanSegmentError(file, problem);
+                    return ToolMalformed;
+                }
+                exhausted[k] = true;
+                file.stream.swap(kept);
+                continue;
+            }
+            anyLeft = true;
+            tried++;
+            file.variant = variant;
+            JoinContainer(payload, marker);
+            if (CrcAllowed(rules, payload->crc))
+                return ToolOk;
+            file.stream.swap(kept);
+            file.variant = 0;
         }
-        if (!EncodeCleanSegment(last.input.data(), static_cast<uint32_t>(last.input.size()),
-                                marker, last.variant, &last.stream)) {
-            *error = last.name + ": no encoding free of the segment marker was found";
-            return ToolMalformed;
-        }
-        JoinContainer(payload, marker);
+        if (!anyLeft)
+            break;
     }
-    return ToolOk;
+    JoinContainer(payload, marker);
+    *error = "no encoding of the ten files gives the payload a checksum the rules allow (the "
+             "default and " + std::to_string(tried) + " other encodings tried)";
+    return ToolMalformed;
+}
+
+int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc)
+{
+    CrcRules rules = {forbiddenCrc, 0, nullptr, nullptr};
+    return BuildPayload(payload, error, rules);
 }
 
 int VerifyPayload(const PackedPayload& payload, std::string* error)

@@ -32,8 +32,30 @@ struct PackedPayload {
 // names. ToolOk, or an error naming the file and the problem.
 int ReadPayloadInputs(const std::string& dir, PackedPayload* payload, std::string* error);
 
-// Compresses the inputs and joins them. `forbiddenCrc` is a checksum to
-// steer away from besides 0 (tests use it to exercise the steering).
+// What the payload's CRC-32 must not be. 0 is always refused (the installer
+// cannot tell it from a failed scan); the rules refuse more.
+struct CrcRules {
+    uint32_t forbiddenCrc;                      // one more value to refuse; 0: none
+    int avoidMarkerHead;                        // refuse a CRC any of whose four little-endian
+                                                // bytes is the marker's first character, so that
+                                                // the CRC stored in the image never starts a marker
+    int (*refuse)(uint32_t crc, void* context); // any further rule (1: refuse); null: none
+    void* context;
+};
+
+// 1 when the rules allow `crc` as the payload's checksum.
+int CrcAllowed(const CrcRules& rules, uint32_t crc);
+
+// Compresses the inputs and joins them, steering the CRC by the rules: when
+// the default encodings give a refused CRC, one file at a time is encoded
+// in another of its clean variants (the last file first, every variant of
+// every file before giving up) until the CRC is allowed. ToolOk, or
+// ToolMalformed with a message naming the file or saying that no encoding
+// gives an allowed CRC.
+int BuildPayload(PackedPayload* payload, std::string* error, const CrcRules& rules);
+
+// The same with one value to refuse besides 0 (tests use it to exercise
+// the steering).
 int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc = 0);
 
 // Proves a container: scanning it as the installer does yields exactly ten
