@@ -37,6 +37,10 @@ const int kWordBits = kWordBytes * 8;
 // longest code of a tree whose root weight stays at or below 0x8000 (about
 // 22 bits), so that the walk itself need not test the bit count.
 const int kWalkBits = kWordBits > 32 ? 32 : kWordBits - 8;
+// The walk table covers the top levels of the tree: the first kTableBits
+// bits of a code are looked up at once.
+const int kTableBits = 8;
+const int kTableSize = 1 << kTableBits;
 
 // Position decoding: indexed by the first eight bits of a position code.
 // Upper six bits of the position.
@@ -94,6 +98,13 @@ struct TreeNode {
 struct LzhufDecoder {
     TreeNode node[kNodeCount + kSymbolCount];
     int32_t child[kNodeCount];  // >= T: leaf of symbol (value - T); else children j, j+1
+    // For every value of the next kTableBits bits: the node that the walk
+    // from the root reaches with them, or the leaf it reaches sooner, and
+    // the bits that takes (node | bits << 12).
+    uint16_t walk[kTableSize];
+    // Depth of every node above the table's last level (kTableBits for all
+    // the others): a swap changes the table only below such a node.
+    uint8_t depth[kNodeCount];
     // The window, with room behind it for a symbol that runs past its end:
     // those bytes belong at its start and are moved there when the ring is
     // written out. [flushFrom, r) is not yet written out.
@@ -188,6 +199,63 @@ inline unsigned TakeBits(BitReader* br, int n)
     return v;
 }
 
+// Fills the walk table below node n, which lies at depth d < kTableBits
+// and is reached by the bits `prefix`, and records the depths of the nodes
+// on the way.
+void FillWalk(int n, int d, unsigned prefix)
+{
+    g_decoder.depth[n] = (uint8_t)d;
+    const int pair = g_decoder.child[n];
+    for (int b = 0; b < 2; b++) {
+        const int m = pair + b;
+        const unsigned bits = prefix << 1 | (unsigned)b;
+        if (d + 1 < kTableBits && g_decoder.child[m] < kNodeCount) {
+            FillWalk(m, d + 1, bits);
+            continue;
+        }
+        // m is a leaf above the last level, or a node on it: every entry
+        // that begins with these bits ends there.
+        if (d + 1 < kTableBits)
+            g_decoder.depth[m] = (uint8_t)(d + 1);
+        const int spare = kTableBits - (d + 1);
+        const uint16_t entry = (uint16_t)(m | (d + 1) << 12);
+        for (unsigned e = bits << spare, last = (bits + 1) << spare; e < last; e++)
+            g_decoder.walk[e] = entry;
+    }
+}
+
+// Marks node n (above the last level) and the nodes below it that are
+// above it too as not above it, before the subtree moves.
+void ClearDepths(int n)
+{
+    g_decoder.depth[n] = kTableBits;
+    const int pair = g_decoder.child[n];
+    if (pair >= kNodeCount)
+        return;
+    for (int b = 0; b < 2; b++)
+        if (g_decoder.depth[pair + b] < kTableBits)
+            ClearDepths(pair + b);
+}
+
+// The bits that lead from the root to node n at depth d.
+unsigned PrefixOf(int n, int d)
+{
+    unsigned prefix = 0;
+    for (int i = 0; i < d; i++) {
+        const int p = g_decoder.node[n].parent;
+        prefix |= (unsigned)(n - g_decoder.child[p]) << i;
+        n = p;
+    }
+    return prefix;
+}
+
+// The whole walk table afresh, after the tree was built.
+void BuildWalk()
+{
+    memset(g_decoder.depth, kTableBits, sizeof g_decoder.depth);
+    FillWalk(kRoot, 0, 0);
+}
+
 // Every symbol starts with frequency 1; inner nodes pair neighbours from
 // the bottom up, so the table is ordered by frequency from the start.
 void InitTree()
@@ -206,6 +274,7 @@ void InitTree()
     }
     node[kNodeCount].freq = 0xFFFF;
     node[kRoot].parent = 0;
+    BuildWalk();
 }
 
 // Halves every leaf frequency (rounding up) and builds the tree again,
@@ -245,6 +314,7 @@ void RebuildTree()
         if (k < kNodeCount)
             node[k + 1].parent = i;
     }
+    BuildWalk();
 }
 
 // The last entry from l on whose frequency is below k, given that node l's
@@ -279,6 +349,22 @@ int EndOfRun(const TreeNode* node, int l, uint32_t k)
     return lo;
 }
 
+// Fills the table below node n at depth d again: through the node itself
+// when it is inner, as its leaf's entries when it is a leaf.
+void FillWalkAt(int n, int d)
+{
+    const unsigned prefix = PrefixOf(n, d);
+    if (g_decoder.child[n] < kNodeCount) {
+        FillWalk(n, d, prefix);
+        return;
+    }
+    g_decoder.depth[n] = (uint8_t)d;
+    const int spare = kTableBits - d;
+    const uint16_t entry = (uint16_t)(n | d << 12);
+    for (unsigned e = prefix << spare, last = (prefix + 1) << spare; e < last; e++)
+        g_decoder.walk[e] = entry;
+}
+
 // Moves node c, whose frequency has just become k, behind the run of nodes
 // that still have its old frequency: the two exchange places (and
 // subtrees). Returns the node's new place.
@@ -287,6 +373,13 @@ int MoveUp(int c, uint32_t k)
     TreeNode* node = g_decoder.node;
     int32_t* child = g_decoder.child;
     int l = EndOfRun(node, c + 1, k);
+    // Nodes keep their places, subtrees move: where either place lies above
+    // the walk table's last level, the table is filled again below it.
+    const int dc = g_decoder.depth[c], dl = g_decoder.depth[l];
+    if (dc < kTableBits)
+        ClearDepths(c);
+    if (dl < kTableBits)
+        ClearDepths(l);
     node[c].freq = node[l].freq;
     node[l].freq = k;
 
@@ -301,6 +394,10 @@ int MoveUp(int c, uint32_t k)
     if (b < kNodeCount)
         node[b + 1].parent = c;
     child[c] = b;
+    if (dc < kTableBits)
+        FillWalkAt(c, dc);
+    if (dl < kTableBits)
+        FillWalkAt(l, dl);
     return l;
 }
 
@@ -319,25 +416,28 @@ inline void UpdateTree(int x)
     } while (c != 0);
 }
 
-// Walks the tree from the root, one bit per inner node. With the buffer
-// topped up to more bits than any code of a tree of this weight can have,
-// the walk needs no test of the bit count; should it ever use more bits
-// than the buffer held, it is walked again bit by bit with refills. (The
-// top bit is taken as the carry of doubling the buffer, which compilers
-// turn into an add with carry.)
+// Walks the tree from the root: the first kTableBits bits at once through
+// the walk table, which gives the leaf if the code is no longer, and then
+// one bit per inner node. With the buffer topped up to more bits than any
+// code of a tree of this weight can have, the walk needs no test of the
+// bit count; should it ever use more bits than the buffer held, it is
+// walked again bit by bit with refills. (The top bit is taken as the carry
+// of doubling the buffer, which compilers turn into an add with carry.)
 inline int DecodeSymbol(BitReader* br)
 {
     if (br->count < kWalkBits)
         Refill(br);
-    BitWord bits = br->bits;
-    int count = br->count;
-    int c = g_decoder.child[kRoot];
-    do {
+    const unsigned entry = g_decoder.walk[br->bits >> (kWordBits - kTableBits)];
+    const int used = (int)(entry >> 12);
+    BitWord bits = br->bits << used;
+    int count = br->count - used;
+    int c = g_decoder.child[entry & 0x3FF];
+    while (c < kNodeCount) {
         BitWord doubled = bits + bits;
         c = g_decoder.child[c + (int)(doubled < bits)];
         bits = doubled;
         count--;
-    } while (c < kNodeCount);
+    }
     if (count >= 0) {
         br->bits = bits;
         br->count = count;
