@@ -8,9 +8,11 @@
 // ring itself, which is handed to the output stream whenever the write
 // position comes round to its end (and once after the first symbol, so
 // that an output that cannot be written stops the decoding at once). The
-// tree walk takes one bit per node without testing the bit count, and the
-// tree update skips long runs of equal frequencies with a galloping search
-// over the frequency table, which is always in increasing order.
+// tree walk looks up a code's first eight bits in a table kept up to date
+// with the tree and then takes one bit per node without testing the bit
+// count; the tree update skips long runs of equal frequencies with a
+// galloping search over the frequency table, which is always in increasing
+// order.
 #include "lzhuf_decoder.h"
 
 #include <cstdint>

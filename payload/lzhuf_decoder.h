@@ -40,12 +40,12 @@ struct DecodeAccount {
 };
 
 // For the tools, which judge streams rather than install them: decodes like
-// DecodeSegment, but input is not padded with zero bytes. A complete stream
-// never needs a bit past its last byte, so the first symbol that needs one
-// ends the decoding as DecodeTruncated; that symbol is not written. Time and
-// output are thus bounded by the input, whatever length the header
-// declares. `account` may be null. Progress hooks are used as by
-// DecodeSegment.
+// DecodeSegment, but a complete stream never needs a bit past its last
+// byte, so once the symbols have used one the decoding ends as
+// DecodeTruncated (seen within a ring's worth of output, 4156 bytes, which
+// is written too and is of no use). Time and output are thus bounded by the
+// input, whatever length the header declares. `account` may be null.
+// Progress hooks are used as by DecodeSegment.
 int DecodeSegmentChecked(FILE* in, FILE* out, DecodeAccount* account);
 
 #endif
