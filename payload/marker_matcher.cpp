@@ -1,6 +1,5 @@
 #include "payload/marker_matcher.h"
 
-#include <cstdio>
 #include <cstring>
 
 const char kMarkerHead[] = "K";
@@ -8,7 +7,7 @@ const char kMarkerTail[] = "WAZ";
 
 void AssembleMarker(char* buffer)
 {
-    snprintf(buffer, kMarkerBufferSize, "%s", kMarkerHead);
+    strcpy(buffer, kMarkerHead);
     strcat(buffer, kMarkerTail);
 }
 
