@@ -54,6 +54,6 @@ tests/wine/wine-session stop "$walkdir/session" >/dev/null
 [ $status -eq 0 ] || { echo "main: the walk through the wizard failed" >&2; exit $status; }
 for bmp in "$walkdir"/shots/*.bmp; do
   png=$shots/$(basename "${bmp%.bmp}").png
-  /usr/bin/convert-im6.q16 "$bmp" "$png" || { echo "main: converting $bmp failed" >&2; exit 1; }
+  /usr/bin/convert-im6.q16 "$bmp" -strip "$png" || { echo "main: converting $bmp failed" >&2; exit 1; }
   echo "main: $png"
 done
