@@ -458,6 +458,30 @@ TEST_F(VelkpackBuild, BadInputGetsOneLineAndNothingWritten)
     const uint32_t row = image.pe.sectionTableOffset + 40 * relocs + 36;
     PeWrite32(&fixed, row, PeRead32(fixed, row) & ~kPeSectionDiscardable);
     WriteBytes(dir + "/fixed.exe", fixed);
+    // A debug directory inside the section that would move.
+    const PeSection& relocSection = image.pe.sections[relocs];
+    Bytes debug = stubBytes;
+    const uint32_t debugDirectory = image.pe.optionalHeaderOffset + 96 + 8 * 6;
+    PeWrite32(&debug, debugDirectory, relocSection.virtualAddress);
+    PeWrite32(&debug, debugDirectory + 4, 28);
+    WriteBytes(dir + "/debug.exe", debug);
+    // The program holding the address of that section: the place of the
+    // first 32-bit base relocation made to point there.
+    Bytes addressed = stubBytes;
+    {
+        const uint32_t block = relocSection.rawPointer;
+        const uint32_t page = PeRead32(addressed, block);
+        uint32_t place = 0;
+        for (uint32_t entry = block + 8; entry < block + PeRead32(addressed, block + 4) && !place; entry += 2) {
+            uint32_t value = addressed[entry] | addressed[entry + 1] << 8;
+            if (value >> 12 == 3)
+                place = page + (value & 0xFFF);
+        }
+        uint32_t at;
+        ASSERT_TRUE(place && PeRvaToOffset(image.pe, place, 4, &at));
+        PeWrite32(&addressed, at, static_cast<uint32_t>(image.pe.imageBase) + relocSection.virtualAddress + 16);
+    }
+    WriteBytes(dir + "/addressed.exe", addressed);
     const char* windowsProgram = "/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe";
 
     // Payload folders with a file missing, and with an empty file.
@@ -500,6 +524,8 @@ TEST_F(VelkpackBuild, BadInputGetsOneLineAndNothingWritten)
         {"--stub " + dir + "/half.exe", 1, "half.exe: not a Velk installer image: truncated: "},
         {"--stub " + dir + "/head.exe", 1, "head.exe: not a Velk installer image: truncated"},
         {"--stub " + dir + "/fixed.exe", 1, "is not discardable: the program may address it, so it cannot be moved"},
+        {"--stub " + dir + "/debug.exe", 1, "its debug directory lies in the resources or a section after them"},
+        {"--stub " + dir + "/addressed.exe", 1, "the program holds the address 0x"},
         {"--stub " + dir + "/missing-stub.exe", 2, "missing-stub.exe: No such file"},
         {"--stub " + stub + " --licence " + dir + "/nul.txt", 1, "nul.txt: the licence holds a NUL byte at offset 100"},
         {"--stub " + stub + " --licence " + dir + "/marker.txt", 1, "the licence holds the segment marker at offset 300"},

@@ -40,6 +40,14 @@ const int kRelocAbsolute = 0; // padding
 const int kRelocHighLow = 3;  // 32-bit address
 const int kRelocDir64 = 10;   // 64-bit address
 
+// The data directories' names, for messages.
+const char* const kDirectoryNames[kPeMaxDirectories] = {
+    "export", "import", "resource", "exception", "security", "base relocation",
+    "debug", "architecture", "global pointer", "TLS", "load configuration",
+    "bound import", "import address table", "delay import", "CLR runtime header",
+    "reserved",
+};
+
 uint16_t Read16(const std::vector<uint8_t>& file, uint64_t offset)
 {
     return static_cast<uint16_t>(file[offset] | file[offset + 1] << 8);
@@ -377,8 +385,8 @@ int ReplacePeResources(const std::vector<uint8_t>& file, const PeImage& image,
             PeSectionOfRva(image, dir.rva) > r)
             continue; // moves with its section; updated below
         if (InRegion(region, dir.rva) || InRegion(region, static_cast<uint64_t>(dir.rva) + dir.size - 1))
-            return Fail(error, "data directory " + std::to_string(d) +
-                                   " points into the resources or a section after them");
+            return Fail(error, std::string("its ") + kDirectoryNames[d] +
+                                   " directory lies in the resources or a section after them");
     }
     int status = CheckRelocations(file, image, region, error);
     if (status != ToolOk)
