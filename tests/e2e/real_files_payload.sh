@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The "real files" payload: ten real files of this machine, none of them the
 # sample's, collected into OUT under the install file table's names. Large
-# enough (a Windows program of 1.5 MB as the client, about 1 MB compressed
+# enough (a Windows program of 1.5 MB as the client, over 1 MB compressed
 # in all) that a test can stop its installation half way.
 #
 #   real_files_payload.sh OUT
@@ -19,7 +19,7 @@ while read -r name source; do
   cp "$source" "$out/$name"
 done <<LIST
 velk32.exe   $wine/winecfg.exe
-velk.hlp     $wine/wordpad.exe
+velk.hlp     $wine/regedit.exe
 ircintro.hlp /usr/share/wine/wine.inf
 readme.txt   $licences/GPL-3
 versions.txt $licences/Apache-2.0
