@@ -13,11 +13,12 @@
 
 #include "install/extraction.h"
 #include "install/install_state.h"
+#include "install/payload_check.h"
 #include "payload/lzhuf_decoder.h"
 #include "payload/marker_matcher.h"
-#include "payload/payload_check.h"
 #include "tests/test_files.h"
 #include "tests/win/host_window.h"
+#include "tests/win/installer_image.h"
 #include "tests/win/message_boxes.h"
 #include "ui/progress_display.h"
 
@@ -199,7 +200,7 @@ protected:
         gInstall.wizard = host;
         ConnectDecoderToFileBar();
         StartMessageWatcher("Velk Installation");
-        payload = ReadBytes("engine_payload.bin");
+        payload = OwnPayload();
         for (int k = 0; k < kInstallFileCount; k++)
             inputs[k] = ReadBytes(std::string("engine_payload\\") + InstallFileTable[k]);
         work = Cwd() + "\\engine-work";

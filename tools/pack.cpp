@@ -92,7 +92,8 @@ int ReadPayloadInputs(const std::string& dir, PackedPayload* payload, std::strin
     return ToolOk;
 }
 
-int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc)
+int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc,
+                 int (*crcUsable)(uint32_t crc))
 {
     char marker[kMarkerBufferSize];
     AssembleMarker(marker);
@@ -109,7 +110,8 @@ int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenC
     // A checksum of 0 cannot be told from a failed scan: re-encode the last
     // file with another variant until the checksum moves away from it.
     PackedFile& last = payload->files[kInstallFileCount - 1];
-    while (payload->crc == 0 || payload->crc == forbiddenCrc) {
+    while (payload->crc == 0 || payload->crc == forbiddenCrc ||
+           (crcUsable && !crcUsable(payload->crc))) {
         if (++last.variant > kMaxCrcVariants) {
             *error = last.name + ": no encoding gives the payload a usable checksum";
             return ToolMalformed;

@@ -9,11 +9,12 @@
 #ifndef VELK_TOOLS_PACK_H
 #define VELK_TOOLS_PACK_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "install/install_file_table.h"
+#include "payload/install_file_table.h"
 
 struct PackedFile {
     std::string name;
@@ -33,8 +34,12 @@ struct PackedPayload {
 int ReadPayloadInputs(const std::string& dir, PackedPayload* payload, std::string* error);
 
 // Compresses the inputs and joins them. `forbiddenCrc` is a checksum to
-// steer away from besides 0 (tests use it to exercise the steering).
-int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc = 0);
+// steer away from besides 0 (tests use it to exercise the steering);
+// `crcUsable`, when given, must accept the checksum too (the installer
+// builder steers away from checksums whose bytes could form a marker in
+// the image).
+int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc = 0,
+                 int (*crcUsable)(uint32_t crc) = NULL);
 
 // Proves a container: scanning it as the installer does yields exactly ten
 // segments equal to the streams, the final pair, the CRC; and every stream
