@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds the image builder and the shipped 32-bit installer,
-# packing resources/payload/ with the sample client (or the folder given as
-# the first argument), prints the installer's segments and payload CRC as
-# its checksum scan sees them, and runs the installer under 32-bit Wine.
+# The main job: builds the image builder and the shipped 32-bit installer
+# (resources/payload/ with the sample client; for a folder given as the
+# first argument, velkpack build makes build/main/velk-setup.exe from the
+# built stub), prints the installer's segments and payload CRC as its
+# checksum scan sees them, and runs the installer under 32-bit Wine.
 #
 # With $DISPLAY set the installer is simply started there. Without one it
 # runs in an Xvfb display of its own, where walk.exe drives the wizard
@@ -20,14 +21,23 @@ mkdir -p build
 jobs=$(nproc 2>/dev/null || echo 2)
 build() { # preset target...
   local preset=$1; shift
-  if ! { cmake --preset "$preset" -DVELK_PAYLOAD_DIR="$inputs" &&
-         cmake --build --preset "$preset" --target "$@" -j "$jobs"; } >"build/main-$preset.log" 2>&1; then
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target "$@" -j "$jobs"; } \
+       >"build/main-$preset.log" 2>&1; then
     tail -30 "build/main-$preset.log"; echo "main: building $* ($preset) failed" >&2; exit 1
   fi
 }
 build native velkpack
-build mingw32 velk_setup walk
+build mingw32 velk_setup velk_setup_stub velk32 walk
 setup=build/mingw32/velk-setup.exe
+if [ -n "${1:-}" ]; then
+  # Other files need no compiler: velkpack build puts them into the built
+  # stub. A folder without a client gets the sample client.
+  collected=build/main/payload
+  rm -rf build/main && mkdir -p "$collected" && cp -R "$inputs"/. "$collected"/ || exit 1
+  [ -e "$collected/velk32.exe" ] || cp build/mingw32/sample_client/velk32.exe "$collected/" || exit 1
+  setup=build/main/velk-setup.exe
+  build/native/velkpack build "$collected" --stub build/mingw32/velk-setup-stub.exe -o "$setup" || exit $?
+fi
 echo "velk-setup.exe (32-bit product): $setup"
 build/native/velkpack inspect "$setup" || exit $?
 
