@@ -13,11 +13,12 @@
 
 #include "install/extraction.h"
 #include "install/install_state.h"
+#include "install/payload_check.h"
 #include "payload/lzhuf_decoder.h"
 #include "payload/marker_matcher.h"
-#include "payload/payload_check.h"
 #include "tests/test_files.h"
 #include "tests/win/host_window.h"
+#include "tests/win/installer_image.h"
 #include "tests/win/message_boxes.h"
 #include "ui/progress_display.h"
 
@@ -199,7 +200,7 @@ protected:
         gInstall.wizard = host;
         ConnectDecoderToFileBar();
         StartMessageWatcher("Velk Installation");
-        payload = ReadBytes("engine_payload.bin");
+        payload = OwnPayload();
         for (int k = 0; k < kInstallFileCount; k++)
             inputs[k] = ReadBytes(std::string("engine_payload\\") + InstallFileTable[k]);
         work = Cwd() + "\\engine-work";
@@ -530,10 +531,14 @@ TEST_F(Engine, BackupFolderErrors)
     CreateDirectoryA(dir.c_str(), NULL);
     WriteBytes(dir + "\\backup", "not a folder");
     WriteBytes(dir + "\\velk32.exe", "old client");
+    const DWORD protectedFile = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    SetFileAttributesA((dir + "\\velk32.exe").c_str(), protectedFile);
     RunOutcome out = RunInstallation({dir, SaveImage(Image(500)), 1, 0});
     EXPECT_EQ(Failed, out.last);
     EXPECT_EQ(std::vector<SeenMessage>{Error(7, kBackupFileText)}, TakeSeenMessages());
+    // The file stays where it was, no longer read-only, hidden or system.
     EXPECT_EQ("old client", ReadBytes(dir + "\\velk32.exe"));
+    EXPECT_EQ(0u, GetFileAttributesA((dir + "\\velk32.exe").c_str()) & protectedFile);
     EXPECT_EQ("not a folder", ReadBytes(dir + "\\backup"));
     EXPECT_EQ(std::vector<std::string>({"backup", "velk32.exe"}), Listing(dir));
 
@@ -605,6 +610,44 @@ TEST_F(Engine, ExistingFilePolicy)
     EXPECT_EQ(inputs[0], ReadBytes(folder + "\\backup\\velk32.exe"));
     EXPECT_EQ(inputs[5], ReadBytes(folder + "\\backup\\velk.ini"));
     EXPECT_EQ(static_cast<size_t>(kInstallFileCount), Listing(folder + "\\backup").size());
+}
+
+TEST_F(Engine, CleanUpDeletesTheRunsFilesBeforeItsFolder)
+{
+    // A run that ended after its first three files: the clean-up deletes them,
+    // then removes the folder when the run created it (a folder that still
+    // held them could not be removed), and never a folder that was there.
+    struct Case {
+        const char* name;
+        bool existed;
+    } cases[] = {{"created", false}, {"existed", true}};
+    for (const Case& c : cases) {
+        std::string folder = dir + "\\" + c.name;
+        CreateDirectoryA(dir.c_str(), NULL);
+        if (c.existed)
+            CreateDirectoryA(folder.c_str(), NULL);
+        lstrcpynA(gInstall.installDir, folder.c_str(), kPathSize);
+        gInstall.backupFlag = 0;
+        gInstall.keepSettingsFlag = 0;
+        ResetInstallState();
+        ASSERT_EQ(1, CreateInstallDirectory()) << c.name;
+        // The image ends at the marker that closes segment 2.
+        std::string image = Image(500);
+        gInstall.installerStream = fopen(SaveImage(image.substr(0, MarkerOffset(image, 3))).c_str(), "rb");
+        ASSERT_TRUE(gInstall.installerStream != NULL);
+        int result;
+        while ((result = ExtractStep()) == MoreWork) {
+        }
+        ASSERT_EQ(Finished, result) << c.name;
+        ASSERT_EQ(3, gInstall.fileIndex) << c.name;
+        EXPECT_EQ(std::vector<std::string>({"ircintro.hlp", "velk.hlp", "velk32.exe"}), Listing(folder))
+            << c.name;
+        CleanUpInstallation();
+        EXPECT_EQ(c.existed, Exists(folder)) << c.name;
+        EXPECT_EQ(std::vector<std::string>(), Listing(folder)) << c.name;
+        EXPECT_FALSE(Exists(TempFile())) << c.name;
+        EXPECT_EQ(std::vector<SeenMessage>(), TakeSeenMessages()) << c.name;
+    }
 }
 
 TEST_F(Engine, AbandonedRunKeepsWhatItDidNotWrite)

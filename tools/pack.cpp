@@ -164,9 +164,21 @@ int BuildPayload(PackedPayload* payload, std::string* error, const CrcRules& rul
     return ToolMalformed;
 }
 
-int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc)
+namespace {
+
+// A usable-checksum predicate as a refusing rule.
+int RefuseUnusable(uint32_t crc, void* context)
 {
-    CrcRules rules = {forbiddenCrc, 0, nullptr, nullptr};
+    int (*crcUsable)(uint32_t) = *static_cast<int (**)(uint32_t)>(context);
+    return !crcUsable(crc);
+}
+
+} // namespace
+
+int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc,
+                 int (*crcUsable)(uint32_t crc))
+{
+    CrcRules rules = {forbiddenCrc, 0, crcUsable ? RefuseUnusable : nullptr, &crcUsable};
     return BuildPayload(payload, error, rules);
 }
 

@@ -9,11 +9,12 @@
 #ifndef VELK_TOOLS_PACK_H
 #define VELK_TOOLS_PACK_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "install/install_file_table.h"
+#include "payload/install_file_table.h"
 
 struct PackedFile {
     std::string name;
@@ -55,8 +56,10 @@ int CrcAllowed(const CrcRules& rules, uint32_t crc);
 int BuildPayload(PackedPayload* payload, std::string* error, const CrcRules& rules);
 
 // The same with one value to refuse besides 0 (tests use it to exercise
-// the steering).
-int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc = 0);
+// the steering) and, when given, `crcUsable`, which must accept the
+// checksum too.
+int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc = 0,
+                 int (*crcUsable)(uint32_t crc) = NULL);
 
 // Proves a container: scanning it as the installer does yields exactly ten
 // segments equal to the streams, the final pair, the CRC; and every stream
