@@ -886,6 +886,63 @@ TEST_F(Engine, ProgressBarsDrawOnTheWindow)
     EXPECT_EQ(RGB(0, 200, 100), ClientPixel(host, file.right - 2, fileY));
 }
 
+// The file bar as the decoder drives it: after every report the bar looks
+// exactly as a whole redraw for that report draws it, and the wipe after
+// the last byte erases it.
+namespace barcheck {
+HWND window;
+RECT bar;
+int reports, differing;
+std::vector<COLORREF> Row()
+{
+    std::vector<COLORREF> row;
+    for (int y = bar.top; y < bar.bottom; y++)
+        for (int x = bar.left; x < bar.right; x++)
+            row.push_back(ClientPixel(window, x, y));
+    return row;
+}
+int Width() { return FileBarProgress()->barWidth(); }
+void Report(uint32_t done, uint32_t total)
+{
+    FileBarProgress()->report(done, total);
+    std::vector<COLORREF> shown = Row();
+    DrawFileProgress(NULL, done, total);
+    reports++;
+    differing += shown != Row();
+}
+void Wipe() { FileBarProgress()->wipe(); }
+} // namespace barcheck
+
+TEST_F(Engine, FileBarAfterEveryReportIsTheWholeBar)
+{
+    barcheck::window = host;
+    barcheck::bar = ControlRect(host, IDC_FILE_BAR);
+    const DecodeProgress checking = {barcheck::Width, barcheck::Report, barcheck::Wipe};
+    SetDecodeProgress(&checking);
+    // Files shorter and longer than the bar is wide, the sample of each.
+    for (int k : {0, 3, 9}) {
+        barcheck::reports = barcheck::differing = 0;
+        std::string stream = payload.substr(MarkerOffset(payload, k) + 4,
+                                            MarkerOffset(payload, k + 1) - MarkerOffset(payload, k) - 4);
+        std::string in = SaveImage(stream, "stream.lzh"), out = dir + "-img\\out.bin";
+        FILE* i = fopen(in.c_str(), "rb");
+        FILE* o = fopen(out.c_str(), "wb");
+        EXPECT_EQ(1, DecodeSegment(i, o)) << k;
+        fclose(i);
+        fclose(o);
+        EXPECT_TRUE(ReadBytes(out) == inputs[k]) << k;
+        EXPECT_GT(barcheck::reports, 10) << k;
+        EXPECT_EQ(0, barcheck::differing) << k << ": of " << barcheck::reports << " reports";
+        PumpMessages();
+        // Wiped: nothing of the fill is left.
+        int filled = 0;
+        for (COLORREF c : barcheck::Row())
+            filled += c == RGB(0, 200, 100);
+        EXPECT_EQ(0, filled) << k;
+    }
+    ConnectDecoderToFileBar();
+}
+
 TEST_F(Engine, OverallBarReachesItsEndAfterTheLastSlice)
 {
     // An image that ends with the payload: when the last step has read the
