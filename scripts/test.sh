@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds all three presets and runs every test: natively, and the Windows
-# (x86_64) test programs under Wine. Exits non-zero on any failure.
+# Builds all four presets and runs every test: natively, natively under the
+# sanitizers (with a short smoke run of every fuzz target from its corpus),
+# and the Windows (x86_64, i686) test programs under Wine. Exits non-zero on
+# any failure.
 set -u
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
@@ -8,7 +10,7 @@ scripts/deps.sh || exit 1
 jobs=$(nproc 2>/dev/null || echo 2)
 failed=0
 mkdir -p build
-for preset in native mingw64 mingw32; do
+for preset in native asan mingw64 mingw32; do
   echo "== build $preset"
   # The tests expect the sample payload, whatever the main job was last given.
   if ! cmake --preset "$preset" -DVELK_PAYLOAD_DIR="$PWD/resources/payload" >"build/$preset.log" 2>&1; then
@@ -27,6 +29,8 @@ done
 
 echo "== test native"
 ctest --preset native || failed=1
+echo "== test asan (ASan and UBSan; fuzz targets: a few seconds each)"
+ctest --preset asan || failed=1
 echo "== test mingw64 (under Wine)"
 ctest --preset mingw64 || failed=1
 # The i686 build is the shipped product; its tests run where Wine can run

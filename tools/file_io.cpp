@@ -31,6 +31,9 @@
 
 namespace {
 
+#ifndef _WIN32
+// Windows has no inodes to compare by; velkpack, which writes, is a host
+// program, and the Windows builds only read (in tests).
 struct KnownFile {
     FileIdentity identity;
     std::string path;
@@ -51,6 +54,7 @@ FileIdentity IdentityOf(const struct stat& info)
     FileIdentity identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
     return identity;
 }
+#endif
 
 const char* KindName(mode_t mode)
 {
@@ -688,6 +692,20 @@ void DiscardOutputs(OutputSet* set)
         file->descriptor = -1;
         RemoveTemporary(file);
     }
+}
+
+int WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data,
+                        std::string* error)
+{
+    OutputSet set = {};
+    int status = AddOutput(&set, path, error);
+    if (status == ToolOk)
+        status = WriteOutput(&set, 0, data.data(), data.size(), error);
+    if (status == ToolOk)
+        status = CommitOutputs(&set, error);
+    if (status != ToolOk)
+        DiscardOutputs(&set);
+    return status;
 }
 
 void PrepareFileSafety(const char* tool)

@@ -133,6 +133,12 @@ int CommitOutputs(OutputSet* set, std::string* error);
 // Removes every temporary of the set that is still pending.
 void DiscardOutputs(OutputSet* set);
 
+// A call's only output in one step: AddOutput, WriteOutput and
+// CommitOutputs, so it keeps every rule above (checked against the inputs
+// opened so far).
+int WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data,
+                        std::string* error);
+
 // Installs the handlers of the ways out. `tool` names the program in error
 // lines and temporaries.
 void PrepareFileSafety(const char* tool);
