@@ -653,18 +653,17 @@ int CommitOutputs(OutputSet* set, std::string* error)
     Placement placed[kMaxOutputs] = {};
     int failed = -1, saved = 0;
     for (int k = 0; k < set->count && failed < 0; k++) {
-        if (PlaceOutput(&set->files[k], &placed[k])) {
-            // The temporary name now holds the old file, or nothing.
-        } else {
+        if (!PlaceOutput(&set->files[k], &placed[k])) {
             failed = k;
             saved = errno;
         }
     }
-    std::string lost;
+    // Nothing is allocated until the group is settled: running out of
+    // memory here would leave it half placed.
+    int lost[kMaxOutputs] = {};
     if (failed >= 0) {
         for (int k = failed - 1; k >= 0; k--)
-            if (!UnplaceOutput(&set->files[k], placed[k]))
-                lost += (lost.empty() ? "" : ", ") + set->files[k].path;
+            lost[k] = !UnplaceOutput(&set->files[k], placed[k]);
     }
     for (int k = 0; k < set->count; k++) {
         OutputFile* file = &set->files[k];
@@ -678,8 +677,12 @@ int CommitOutputs(OutputSet* set, std::string* error)
     if (failed < 0)
         return ToolOk;
     *error = set->files[failed].path + ": cannot be put in place: " + strerror(saved);
-    if (!lost.empty())
-        *error += " (already replaced: " + lost + ")";
+    std::string replaced;
+    for (int k = 0; k < failed; k++)
+        if (lost[k])
+            replaced += (replaced.empty() ? "" : ", ") + set->files[k].path;
+    if (!replaced.empty())
+        *error += " (already replaced: " + replaced + ")";
     return ToolIoError;
 }
 
