@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds all three presets and runs every test: natively, the shipped i686
-# product's whole Windows suite under 32-bit Wine, the x86_64 twin's
-# width-dependent tests under 64-bit Wine, and the reproducibility check.
-# Exits non-zero on any failure.
+# Builds all four presets and runs every test: natively, natively under the
+# sanitizers (with a short smoke run of every fuzz target from its corpus),
+# the shipped i686 product's whole Windows suite under 32-bit Wine, the
+# x86_64 twin's width-dependent tests under 64-bit Wine, and the
+# reproducibility check. Exits non-zero on any failure.
 set -u
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
@@ -14,7 +15,7 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 failed=0
 mkdir -p build
-for preset in native mingw32 mingw64; do
+for preset in native asan mingw32 mingw64; do
   echo "== build $preset"
   # The tests expect the sample payload, whatever the main job was last given.
   if ! cmake --preset "$preset" -DVELK_PAYLOAD_DIR="$PWD/resources/payload" >"build/$preset.log" 2>&1; then
@@ -33,6 +34,8 @@ done
 
 echo "== test native"
 ctest --preset native || failed=1
+echo "== test asan (ASan and UBSan; fuzz targets: a few seconds each)"
+ctest --preset asan || failed=1
 echo "== test mingw32: the shipped product, under 32-bit Wine"
 ctest --preset mingw32 || failed=1
 echo "== test mingw64: the x86_64 twin's width-dependent tests, under Wine"

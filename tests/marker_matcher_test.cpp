@@ -104,7 +104,7 @@ TEST(MarkerMatcher, PositionSurvivesAcrossSeparateFeeds)
         MarkerMatcher matcher;
         ResetMarkerMatcher(&matcher);
         std::string out = Render(input.substr(0, cut), &matcher);
-        if (!out.empty() && out[out.size() - 2] == '+')
+        if (out.size() >= 2 && out[out.size() - 2] == '+')
             out.resize(out.size() - 2); // held, not released yet
         out += Render(input.substr(cut), &matcher);
         EXPECT_EQ("x|yKKWAZ", out) << "cut at " << cut;

@@ -564,8 +564,8 @@ TEST_F(VelkpackBuild, BadInputGetsOneLineAndNothingWritten)
         {"build " + inputs + " --stub " + stub + " -o " + dir + "/no-folder/setup.exe", 2,
          dir + "/no-folder/setup.exe: cannot be written: its folder " + dir + "/no-folder does not exist",
          dir + "/no-folder"},
-        {"build " + inputs + " --stub " + stub + " -o " + stub, 2, stub + ": is the input " + stub, ""},
-        {"build " + inputs + " --stub " + stub + " -o " + inputs + "/readme.txt", 2, "is the input", ""},
+        {"build " + inputs + " --stub " + stub + " -o " + stub, 2, stub + ": is the same file as the output " + stub, ""},
+        {"build " + inputs + " --stub " + stub + " -o " + inputs + "/readme.txt", 2, "readme.txt: is the same file as the output", ""},
         {"build " + inputs + " --stub " + stub + " -o " + out + " --password-file " + dir + "/signer.pass", 2,
          "usage: velkpack build", out},
     };

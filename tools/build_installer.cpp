@@ -52,19 +52,6 @@ const PeResource* OnlyRawData(const std::vector<PeResource>& resources, uint32_t
     return found.size() == 1 ? found[0] : NULL;
 }
 
-// 1 when both paths name one existing file.
-int SameFile(const std::string& a, const std::string& b)
-{
-    struct stat first, second;
-    if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0)
-        return 0;
-#ifdef _WIN32
-    return a == b; // no inode numbers
-#else
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-#endif
-}
-
 int ProofFails(std::string* error, const std::string& why)
 {
     *error = "the installer fails its proof: " + why;
@@ -292,23 +279,5 @@ int ProveInstallerImage(const std::vector<uint8_t>& file, const PackedPayload& p
     if (image.directoryCount > PeSecurityDirectory && image.directories[PeSecurityDirectory].size &&
         image.directories[PeSecurityDirectory].rva < payloadAt + payload.bytes.size())
         return ProofFails(error, "its signature begins before the end of the payload");
-    return ToolOk;
-}
-
-int CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs, std::string* error)
-{
-    size_t slash = output.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : output.substr(0, slash);
-    struct stat info;
-    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *error = output + ": cannot be written: its folder " + folder + " does not exist";
-        return ToolIoError;
-    }
-    for (const std::string& input : inputs) {
-        if (!input.empty() && SameFile(output, input)) {
-            *error = output + ": is the input " + input + "; write the installer to a file of its own";
-            return ToolIoError;
-        }
-    }
     return ToolOk;
 }

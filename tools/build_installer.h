@@ -58,9 +58,4 @@ int BuildInstallerImage(InstallerBuild* build, std::string* error);
 int ProveInstallerImage(const std::vector<uint8_t>& image, const PackedPayload& payload,
                         const std::vector<uint8_t>& licence, std::string* error);
 
-// Refuses an output path whose folder does not exist or that names one of
-// the inputs (ToolIoError).
-int CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
-                    std::string* error);
-
 #endif

@@ -52,14 +52,22 @@ std::string AsArgument(const std::string& path)
     return !path.empty() && path[0] == '-' ? "./" + path : path;
 }
 
-// A private folder for the signer's files, removed with them at the end.
+// A private folder for the signer's files, removed with them at the end,
+// and on the ways out that end the program early (a signal, no memory).
 struct WorkFolder {
     std::string path;
     std::vector<std::string> files;
+    std::vector<int> slots;
 
+    void Own(const std::string& folder)
+    {
+        path = folder;
+        slots.push_back(RegisterTemporaryPath(path));
+    }
     std::string File(const char* name)
     {
         files.push_back(path + "/" + name);
+        slots.push_back(RegisterTemporaryPath(files.back()));
         return files.back();
     }
     ~WorkFolder()
@@ -68,6 +76,8 @@ struct WorkFolder {
             remove(file.c_str());
         if (!path.empty())
             rmdir(path.c_str());
+        for (int slot : slots)
+            ReleaseTemporaryPath(slot);
     }
 };
 
@@ -171,7 +181,7 @@ int SignInstallerImage(const std::vector<uint8_t>& image, const SignOptions& opt
         *error = "cannot create a temporary folder for signing in " + folder + ": " + strerror(errno);
         return ToolIoError;
     }
-    work.path = folder;
+    work.Own(folder);
     const std::string unsignedPath = work.File("unsigned.exe");
     const std::string signedPath = work.File("signed.exe");
     const std::string log = work.File("osslsigncode.log");

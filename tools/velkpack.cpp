@@ -8,11 +8,13 @@
 //   velkpack inspect FILE
 //
 // Exit status: 0 success, 1 malformed input, 2 usage or I/O error. Every
-// error is one line naming the file and the problem; no partial output is
-// left behind.
+// error is one line naming the file and the problem. Files are read and
+// written only through the rules of tools/file_io.h: no partial output, no
+// input overwritten, nothing but regular files read or replaced.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "payload/payload_scan.h"
 #include "tools/build_installer.h"
 #include "tools/file_io.h"
+#include "tools/inspect.h"
 #include "tools/lzhuf_encoder.h"
 #include "tools/pack.h"
 #include "tools/sign_installer.h"
@@ -109,27 +112,34 @@ int Pack(int argc, char** argv)
     }
     if (dir.empty() || output.empty())
         return Usage(kPackUsage);
+    SetOutOfMemorySubject(dir);
 
     static PackedPayload payload;
     std::string error;
     int status = ReadPayloadInputs(dir, &payload, &error);
+    if (status != ToolOk)
+        return Fail(status, error);
+    OutputSet outputs = {};
+    status = AddOutput(&outputs, output, &error);
+    if (status == ToolOk && !crcHeader.empty())
+        status = AddOutput(&outputs, crcHeader, &error);
     if (status == ToolOk)
         status = BuildPayload(&payload, &error);
     if (status == ToolOk)
         status = VerifyPayload(payload, &error);
-    if (status != ToolOk)
-        return Fail(status, error);
-
-    status = WriteFileAtomically(output, payload.bytes, &error);
+    if (status == ToolOk)
+        status = WriteOutput(&outputs, 0, payload.bytes.data(), payload.bytes.size(), &error);
     if (status == ToolOk && !crcHeader.empty()) {
         std::string text = CrcHeaderText(payload.crc);
-        status = WriteFileAtomically(crcHeader, std::vector<uint8_t>(text.begin(), text.end()),
-                                     &error);
-        if (status != ToolOk)
-            remove(output.c_str());
+        status = WriteOutput(&outputs, 1, reinterpret_cast<const uint8_t*>(text.data()),
+                             text.size(), &error);
     }
-    if (status != ToolOk)
+    if (status == ToolOk)
+        status = CommitOutputs(&outputs, &error);
+    if (status != ToolOk) {
+        DiscardOutputs(&outputs);
         return Fail(status, error);
+    }
     PrintTable(payload);
     return ToolOk;
 }
@@ -167,12 +177,20 @@ int Build(int argc, char** argv)
         (sign.certificate.empty() && (!sign.passwordFile.empty() || !sign.timestampUrl.empty())))
         return Usage(kBuildUsage);
 
+    SetOutOfMemorySubject(dir);
     static InstallerBuild build;
     std::string error;
-    std::vector<std::string> inputs = {stub, licence, sign.certificate, sign.passwordFile};
-    for (int k = 0; k < kInstallFileCount; k++)
-        inputs.push_back(dir + "/" + InstallFileTable[k]);
-    int status = CheckOutputPath(output, inputs, &error);
+    // The output is checked, and its temporary made, before the work; every
+    // input opened afterwards is checked against it too. The certificate and
+    // the password file are read by the signer, but they are this call's
+    // inputs all the same: opened once here under the same rules.
+    OutputSet outputs = {};
+    int status = AddOutput(&outputs, output, &error);
+    for (const std::string* path : {&sign.certificate, &sign.passwordFile}) {
+        InputFile file;
+        if (status == ToolOk && !path->empty() && (status = OpenInputFile(*path, &file, &error)) == ToolOk)
+            CloseInputFile(&file);
+    }
     if (status == ToolOk && !sign.certificate.empty())
         status = CheckSignOptions(sign, &error);
     if (status == ToolOk)
@@ -193,9 +211,13 @@ int Build(int argc, char** argv)
         finished.swap(build.image);
     }
     if (status == ToolOk)
-        status = WriteFileAtomically(output, finished, &error);
-    if (status != ToolOk)
+        status = WriteOutput(&outputs, 0, finished.data(), finished.size(), &error);
+    if (status == ToolOk)
+        status = CommitOutputs(&outputs, &error);
+    if (status != ToolOk) {
+        DiscardOutputs(&outputs);
         return Fail(status, error);
+    }
     PrintTable(build.payload);
     printf("installer: %s, %zu bytes (%s stub %s), licence %zu bytes\n", output.c_str(), finished.size(),
            build.stubImage.machine == kPeMachineI386 ? "i386" : "x86-64", stub.c_str(), build.licence.size());
@@ -209,19 +231,32 @@ int Encode(int argc, char** argv)
 {
     if (argc != 2)
         return Usage(kEncodeUsage);
+    SetOutOfMemorySubject(argv[0]);
     std::vector<uint8_t> input, stream;
     std::string error;
     int status = ReadWholeFile(argv[0], kMaxInputSize, &input, &error);
     if (status != ToolOk)
         return Fail(status, error);
-    if (input.empty())
-        return Fail(ToolMalformed, std::string(argv[0]) +
-                                       ": file is empty (a stream of length 0 is refused by the decoder)");
-    if (!EncodeLzhuf(input.data(), static_cast<uint32_t>(input.size()), &stream))
-        return Fail(ToolMalformed, std::string(argv[0]) + ": cannot be encoded");
-    status = WriteFileAtomically(argv[1], stream, &error);
+    OutputSet outputs = {};
+    status = AddOutput(&outputs, argv[1], &error);
     if (status != ToolOk)
         return Fail(status, error);
+    if (input.empty()) {
+        DiscardOutputs(&outputs);
+        return Fail(ToolMalformed, std::string(argv[0]) +
+                                       ": file is empty (a stream of length 0 is refused by the decoder)");
+    }
+    if (!EncodeLzhuf(input.data(), static_cast<uint32_t>(input.size()), &stream)) {
+        DiscardOutputs(&outputs);
+        return Fail(ToolMalformed, std::string(argv[0]) + ": cannot be encoded");
+    }
+    status = WriteOutput(&outputs, 0, stream.data(), stream.size(), &error);
+    if (status == ToolOk)
+        status = CommitOutputs(&outputs, &error);
+    if (status != ToolOk) {
+        DiscardOutputs(&outputs);
+        return Fail(status, error);
+    }
     printf("%s: %zu bytes -> %zu bytes (%.1f%%)\n", argv[0], input.size(), stream.size(),
            100.0 * stream.size() / input.size());
     return ToolOk;
@@ -231,17 +266,28 @@ int Decode(int argc, char** argv)
 {
     if (argc != 2)
         return Usage(kDecodeUsage);
+    SetOutOfMemorySubject(argv[0]);
     std::vector<uint8_t> stream, output;
     std::string error;
     int status = ReadWholeFile(argv[0], kMaxInputSize, &stream, &error);
     if (status != ToolOk)
         return Fail(status, error);
-    status = DecodeStream(stream, &output, &error);
-    if (status != ToolOk)
-        return Fail(status, std::string(argv[0]) + ": " + error);
-    status = WriteFileAtomically(argv[1], output, &error);
+    OutputSet outputs = {};
+    status = AddOutput(&outputs, argv[1], &error);
     if (status != ToolOk)
         return Fail(status, error);
+    status = DecodeStream(stream, &output, &error);
+    if (status != ToolOk) {
+        DiscardOutputs(&outputs);
+        return Fail(status, std::string(argv[0]) + ": " + error);
+    }
+    status = WriteOutput(&outputs, 0, output.data(), output.size(), &error);
+    if (status == ToolOk)
+        status = CommitOutputs(&outputs, &error);
+    if (status != ToolOk) {
+        DiscardOutputs(&outputs);
+        return Fail(status, error);
+    }
     printf("%s: %zu bytes -> %zu bytes\n", argv[0], stream.size(), output.size());
     return ToolOk;
 }
@@ -250,52 +296,57 @@ int Inspect(int argc, char** argv)
 {
     if (argc != 1)
         return Usage(kInspectUsage);
-    const char* path = argv[0];
-    FILE* stream = fopen(path, "rb");
-    if (!stream)
-        return Fail(ToolIoError, std::string(path) + ": cannot be opened: " + strerror(errno));
-    char marker[kMarkerBufferSize];
-    AssembleMarker(marker);
-    static PayloadScanReport report;
-    uint32_t crc = ScanPayloadStream(stream, marker, &report);
-    fclose(stream);
-    if (report.readError)
-        return Fail(ToolIoError, std::string(path) + ": read error");
-
-    printf("%-5s %-14s %10s %11s\n", "index", "file", "compressed", "declared");
-    for (int k = 0; k < report.segmentCount && k < kReportedSegments; k++) {
-        const char* name = InstallFileName(k);
-        const uint8_t* h = report.segmentHead[k];
-        if (report.segmentSize[k] >= 4)
-            printf("%-5d %-14s %10u %11u\n", k, name ? name : "(no file)", report.segmentSize[k],
-                   h[0] | h[1] << 8 | h[2] << 16 | static_cast<uint32_t>(h[3]) << 24);
-        else
-            printf("%-5d %-14s %10u %11s\n", k, name ? name : "(no file)", report.segmentSize[k],
-                   "(short)");
+    const std::string path = argv[0];
+    SetOutOfMemorySubject(path);
+    InputFile file;
+    std::string error;
+    int status = OpenInputFile(path, &file, &error);
+    if (status != ToolOk)
+        return Fail(status, error);
+    FILE* stream = OpenInputStream(&file);
+    if (!stream) {
+        CloseInputFile(&file);
+        return Fail(ToolIoError, path + ": cannot be read: " + strerror(errno));
     }
-    printf("CRC-32 of the covered bytes: 0x%08X\n", crc);
-    printf("final pair of markers: %s\n", report.finalPairFound ? "found" : "not found");
-
     std::string problem;
-    if (!report.firstMarkerFound)
-        problem = "no segment marker found";
-    else if (!report.finalPairFound)
-        problem = "the final pair of markers is missing";
-    else if (report.segmentCount != kInstallFileCount)
-        problem = std::to_string(report.segmentCount) + " segments instead of " +
-                  std::to_string(kInstallFileCount);
-    for (int k = 0; problem.empty() && k < report.segmentCount; k++)
-        if (report.segmentSize[k] < 4)
-            problem = "segment " + std::to_string(k) + " is shorter than its length header";
-    if (!problem.empty())
-        return Fail(ToolMalformed, std::string(path) + ": malformed container: " + problem);
+    status = InspectContainer(stream, stdout, &problem);
+    fclose(stream);
+    CloseInputFile(&file);
+    if (status == ToolMalformed)
+        return Fail(status, path + ": malformed container: " + problem);
+    if (status != ToolOk)
+        return Fail(status, path + ": " + problem);
     return ToolOk;
+}
+
+// Runs one command. The exception handler is the last line of defence: the
+// commands themselves report every failure as a status, and running out of
+// memory is handled where it happens (see PrepareFileSafety).
+int RunCommand(int (*run)(int, char**), int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        return Fail(ToolIoError, std::string("internal error: ") + e.what());
+    }
+}
+
+// Standard output is checked like any other output: a listing that could
+// not be written is a failure.
+int FinishOutput(int status)
+{
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "velkpack: standard output: write error\n");
+        return ToolIoError;
+    }
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    PrepareFileSafety("velkpack");
     const char usage[] =
         "usage: velkpack COMMAND ARGS...\n"
         "  pack DIR -o PAYLOAD [--crc-header FILE]   build the payload container\n"
@@ -325,14 +376,14 @@ int main(int argc, char** argv)
         if (command == c.name) {
             if (WantsHelp(rest, args)) {
                 fputs(c.usage, stdout);
-                return ToolOk;
+                return FinishOutput(ToolOk);
             }
-            return c.run(rest, args);
+            return FinishOutput(RunCommand(c.run, rest, args));
         }
     }
     if (command == "--help" || command == "-h") {
         fputs(usage, stdout);
-        return ToolOk;
+        return FinishOutput(ToolOk);
     }
     fprintf(stderr, "velkpack: unknown command '%s'\n", command.c_str());
     return Usage(usage);
