@@ -38,6 +38,8 @@ VelkpackRun Velkpack(const std::string& args, unsigned long limitBytes)
 #ifndef VELK_UNDER_ASAN
     if (limitBytes)
         command = "prlimit --as=" + std::to_string(limitBytes) + " " + command;
+#else
+    (void)limitBytes;
 #endif
     command += " " + args + " 2>&1";
     VelkpackRun run = {-1, ""};

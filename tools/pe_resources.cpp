@@ -162,9 +162,12 @@ void PlanTables(const std::vector<PeResource>& leaves, std::vector<Table>* table
             Table child = {parent.level + 1, {}, {}, 0};
             size_t end = parent.firstLeaf[e] + parent.leafCount[e];
             for (size_t i = parent.firstLeaf[e]; i < end; i++) {
-                const PeResourceKey& key = child.level == 1 ? leaves[i].name : leaves[i].language;
-                const PeResourceKey& previous = child.level == 1 ? leaves[i - 1].name : leaves[i - 1].language;
-                if (i == parent.firstLeaf[e] || !SameKey(key, previous)) {
+                const bool first = i == parent.firstLeaf[e];
+                const PeResource& leaf = leaves[i];
+                const PeResource& before = leaves[first ? i : i - 1]; // unused when first
+                const PeResourceKey& key = child.level == 1 ? leaf.name : leaf.language;
+                const PeResourceKey& previous = child.level == 1 ? before.name : before.language;
+                if (first || !SameKey(key, previous)) {
                     child.firstLeaf.push_back(i);
                     child.leafCount.push_back(0);
                 }
