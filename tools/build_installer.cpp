@@ -62,10 +62,15 @@ int ProofFails(std::string* error, const std::string& why)
 
 int ReadInstallerStub(const std::string& path, InstallerBuild* build, std::string* error)
 {
-    build->stubPath = path;
     int status = ReadWholeFile(path, kMaxStubSize, &build->stub, error);
     if (status != ToolOk)
         return status;
+    return CheckInstallerStub(path, build, error);
+}
+
+int CheckInstallerStub(const std::string& path, InstallerBuild* build, std::string* error)
+{
+    build->stubPath = path;
     std::string why;
     if (ParsePeImage(build->stub, &build->stubImage, &why) != ToolOk) {
         *error = NotAnInstaller(path, why);

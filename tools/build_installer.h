@@ -40,6 +40,10 @@ struct InstallerBuild {
 // ToolMalformed ("STUB: not a Velk installer image: ...") otherwise.
 int ReadInstallerStub(const std::string& path, InstallerBuild* build, std::string* error);
 
+// The same check for a stub already in build->stub; `path` names it in the
+// messages.
+int CheckInstallerStub(const std::string& path, InstallerBuild* build, std::string* error);
+
 // Checks a licence text: not empty, at most kMaxLicenceSize bytes, plain
 // text (no NUL or other control character but tab, and lines ended by
 // CR LF, which the wizard's text box needs), no segment marker, and no

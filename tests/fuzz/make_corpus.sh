@@ -10,7 +10,7 @@ velkpack=${1:-$source/build/asan/velkpack}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 corpus=$here/corpus
-for name in lzhuf_decoder_fuzz payload_scan_fuzz inspect_fuzz encoder_roundtrip_fuzz; do
+for name in lzhuf_decoder_fuzz payload_scan_fuzz inspect_fuzz encoder_roundtrip_fuzz pe_reader_fuzz; do
   mkdir -p "$corpus/$name"
   rm -f "$corpus/$name"/seed-*
 done
@@ -52,4 +52,21 @@ e=$corpus/encoder_roundtrip_fuzz
 { printf '\004'; cat "$payload/velk.hlp"; } >"$e/seed-binary-variant-1"
 { printf '\015'; cat "$payload/urls.ini"; } >"$e/seed-short-marker-variant-3"
 { printf '\020'; cat "$payload/servers.ini"; } >"$e/seed-expanded"
+# PE reader: the smallest stubs the MinGW compilers make (no C runtime, an
+# entry that reads the CRC place, the fixture stub's resources), for both
+# machines, and an installer that velkpack build made from the i686 one.
+p=$corpus/pe_reader_fuzz
+printf '#include "install/payload_check.h"\nextern "C" unsigned Entry() { return ExpectedPayloadCrc; }\n' >"$work/stub.cpp"
+for triple in i686-w64-mingw32 x86_64-w64-mingw32; do
+  entry=Entry
+  [ "$triple" = i686-w64-mingw32 ] && entry=_Entry
+  "$triple-windres" -I "$source/resources" "$source/tests/fixtures/stub.rc" -O coff -o "$work/$triple.res.o"
+  "$triple-g++-posix" -Os -s -nostdlib -fno-exceptions -e "$entry" -Wl,--no-insert-timestamp -I "$source" \
+    -o "$work/stub-$triple.exe" "$work/stub.cpp" "$source/install/expected_payload_crc.cpp" "$work/$triple.res.o"
+  cp "$work/stub-$triple.exe" "$p/seed-stub-$triple"
+done
+mkdir "$work/small"
+for file in "$payload"/*; do head -c 40 "$file" >"$work/small/$(basename "$file")"; done
+printf 'MZ a small client' >"$work/small/velk32.exe"
+"$velkpack" build "$work/small" --stub "$p/seed-stub-i686-w64-mingw32" -o "$p/seed-installer" >/dev/null
 echo "make_corpus: seeds written under $corpus"
