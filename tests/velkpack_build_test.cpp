@@ -4,6 +4,7 @@
 // certificate through the real osslsigncode.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -202,6 +203,53 @@ protected:
         ASSERT_TRUE(WriteFileBytes(dir + "/" + base + ".pass", password + "\n"));
     }
 };
+
+// A signal while the signer works: velkpack's own temporaries go with it,
+// its output's and the signer's work folder alike, and it ends by that
+// signal. The signer here is a stand-in that waits (a real one is too quick
+// to be caught at work).
+TEST_F(VelkpackBuild, SignalWhileSigningLeavesNothingBehind)
+{
+    MakeCertificate("signer", "a secret");
+    const std::string bin = dir + "/bin";
+    ASSERT_EQ(0, mkdir(bin.c_str(), 0700));
+    ASSERT_TRUE(WriteFileBytes(bin + "/osslsigncode", "#!/bin/sh\nexec sleep 60\n"));
+    ASSERT_EQ(0, chmod((bin + "/osslsigncode").c_str(), 0700));
+    const std::string out = dir + "/setup.exe";
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            setpgid(0, 0); // the stand-in signer goes with this group afterwards
+            setenv("TMPDIR", temp.c_str(), 1);
+            setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
+            freopen("/dev/null", "w", stdout);
+            freopen("/dev/null", "w", stderr);
+            execl(VELKPACK_PATH, VELKPACK_PATH, "build", inputs.c_str(), "--stub", STUB_I686, "-o", out.c_str(),
+                  "--sign", (dir + "/signer.p12").c_str(), "--password-file", (dir + "/signer.pass").c_str(),
+                  (char*)NULL);
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        // At work: the unsigned installer waits in the work folder.
+        bool atWork = false;
+        for (int waited = 0; waited < 30000 && !atWork; waited += 10) {
+            CliRun found = Shell("ls '" + temp + "'/velkpack-sign.*/unsigned.exe 2>/dev/null | wc -l", dir + "/.found");
+            atWork = atoi(found.output.c_str()) == 1;
+            if (!atWork)
+                usleep(10000);
+        }
+        EXPECT_TRUE(atWork) << "signal " << signal;
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        killpg(pid, SIGKILL);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "signal " << signal << ", status " << status;
+        EXPECT_EQ(0, Entries(temp)) << "signal " << signal;
+        CliRun left = Shell("ls -A '" + dir + "' | grep -c velkpack", dir + "/.left");
+        EXPECT_EQ(0, atoi(left.output.c_str())) << "signal " << signal << ": " << left.output;
+        EXPECT_FALSE(Exists(out)) << "signal " << signal;
+    }
+}
 
 class BuildFromStub : public VelkpackBuild, public ::testing::WithParamInterface<const char*> {};
 
