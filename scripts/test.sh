@@ -33,9 +33,9 @@ for preset in native asan mingw32 mingw64; do
 done
 
 echo "== test native"
-ctest --preset native || failed=1
+ctest --preset native -j "$jobs" || failed=1
 echo "== test asan (ASan and UBSan; fuzz targets: a few seconds each)"
-ctest --preset asan || failed=1
+ctest --preset asan -j "$jobs" || failed=1
 echo "== test mingw32: the shipped product, under 32-bit Wine"
 ctest --preset mingw32 || failed=1
 echo "== test mingw64: the x86_64 twin's width-dependent tests, under Wine"
