@@ -8,7 +8,7 @@
 // ring itself, which is handed to the output stream whenever the write
 // position comes round to its end (and once after the first symbol, so
 // that an output that cannot be written stops the decoding at once). The
-// tree walk looks up a code's first eight bits in a table kept up to date
+// tree walk looks up a code's first seven bits in a table kept up to date
 // with the tree and then takes one bit per node without testing the bit
 // count; the tree update skips long runs of equal frequencies with a
 // galloping search over the frequency table, which is always in increasing
@@ -40,8 +40,10 @@ const int kWordBits = kWordBytes * 8;
 // 22 bits), so that the walk itself need not test the bit count.
 const int kWalkBits = kWordBits > 32 ? 32 : kWordBits - 8;
 // The walk table covers the top levels of the tree: the first kTableBits
-// bits of a code are looked up at once.
-const int kTableBits = 8;
+// bits of a code are looked up at once. A deeper table saves steps of the
+// walk but must be filled again more often, whenever a swap moves an inner
+// node above its last level; seven levels cost least on real data.
+const int kTableBits = 7;
 const int kTableSize = 1 << kTableBits;
 
 // Position decoding: indexed by the first eight bits of a position code.
@@ -107,6 +109,14 @@ struct LzhufDecoder {
     // Depth of every node above the table's last level (kTableBits for all
     // the others): a swap changes the table only below such a node.
     uint8_t depth[kNodeCount];
+    // The bits that lead from the root to every node above the table's
+    // last level.
+    uint8_t prefix[kNodeCount];
+    // Room for a rebuild: the leaves with their new frequencies, and the
+    // sums of pairs of entries.
+    uint32_t leafFreq[kSymbolCount];
+    int32_t leafChild[kSymbolCount];
+    uint32_t sumFreq[kSymbolCount];
     // The window, with room behind it for a symbol that runs past its end:
     // those bytes belong at its start and are moved there when the ring is
     // written out. [flushFrom, r) is not yet written out.
@@ -207,6 +217,7 @@ inline unsigned TakeBits(BitReader* br, int n)
 void FillWalk(int n, int d, unsigned prefix)
 {
     g_decoder.depth[n] = (uint8_t)d;
+    g_decoder.prefix[n] = (uint8_t)prefix;
     const int pair = g_decoder.child[n];
     for (int b = 0; b < 2; b++) {
         const int m = pair + b;
@@ -217,8 +228,10 @@ void FillWalk(int n, int d, unsigned prefix)
         }
         // m is a leaf above the last level, or a node on it: every entry
         // that begins with these bits ends there.
-        if (d + 1 < kTableBits)
+        if (d + 1 < kTableBits) {
             g_decoder.depth[m] = (uint8_t)(d + 1);
+            g_decoder.prefix[m] = (uint8_t)bits;
+        }
         const int spare = kTableBits - (d + 1);
         const uint16_t entry = (uint16_t)(m | (d + 1) << 12);
         for (unsigned e = bits << spare, last = (bits + 1) << spare; e < last; e++)
@@ -237,18 +250,6 @@ void ClearDepths(int n)
     for (int b = 0; b < 2; b++)
         if (g_decoder.depth[pair + b] < kTableBits)
             ClearDepths(pair + b);
-}
-
-// The bits that lead from the root to node n at depth d.
-unsigned PrefixOf(int n, int d)
-{
-    unsigned prefix = 0;
-    for (int i = 0; i < d; i++) {
-        const int p = g_decoder.node[n].parent;
-        prefix |= (unsigned)(n - g_decoder.child[p]) << i;
-        n = p;
-    }
-    return prefix;
 }
 
 // The whole walk table afresh, after the tree was built.
@@ -279,36 +280,46 @@ void InitTree()
     BuildWalk();
 }
 
-// Halves every leaf frequency (rounding up) and builds the tree again,
-// keeping the frequency table sorted: each new inner node goes in after
-// the last entry that is not above it. Parents are set afresh at the end,
-// so the moves need not keep them.
+// Halves every leaf frequency (rounding up) and builds the tree again. The
+// published rebuild inserts each new inner node (the sum of the next two
+// entries) into the sorted table after every entry that is not above it.
+// The pairs are summed in table order, so the sums come in increasing
+// order, and each lands behind the pair it sums: the table is the merge
+// of the leaves (in their order) and the sums (in theirs), a leaf going
+// first where the two are equal. It is built so, in one pass. Parents are
+// set afresh at the end.
 void RebuildTree()
 {
     TreeNode* node = g_decoder.node;
     int32_t* child = g_decoder.child;
-    int j = 0;
+    uint32_t* leafFreq = g_decoder.leafFreq;
+    int32_t* leafChild = g_decoder.leafChild;
+    int leaves = 0;
     for (int i = 0; i < kNodeCount; i++) {
         if (child[i] >= kNodeCount) {
-            node[j].freq = (node[i].freq + 1) / 2;
-            child[j] = child[i];
-            j++;
+            leafFreq[leaves] = (node[i].freq + 1) / 2;
+            leafChild[leaves] = child[i];
+            leaves++;
         }
     }
-    for (int i = 0, n = kSymbolCount; n < kNodeCount; i += 2, n++) {
-        uint32_t f = node[i].freq + node[i + 1].freq;
-        int lo = 0, hi = n; // first entry of [0, n) above f
-        while (lo < hi) {
-            int mid = (lo + hi) / 2;
-            if (f < node[mid].freq)
-                hi = mid;
-            else
-                lo = mid + 1;
+    // Sums are made from the table as it is written: sum m is that of
+    // entries 2m and 2m + 1, made once both are there.
+    uint32_t* sumFreq = g_decoder.sumFreq;
+    int nextLeaf = 0, nextSum = 0, sums = 0;
+    for (int p = 0; p < kNodeCount; p++) {
+        if (nextLeaf < kSymbolCount && (nextSum == sums || leafFreq[nextLeaf] <= sumFreq[nextSum])) {
+            node[p].freq = leafFreq[nextLeaf];
+            child[p] = leafChild[nextLeaf];
+            nextLeaf++;
+        } else {
+            node[p].freq = sumFreq[nextSum];
+            child[p] = 2 * nextSum;
+            nextSum++;
         }
-        memmove(&node[lo + 1], &node[lo], (size_t)(n - lo) * sizeof node[0]);
-        memmove(&child[lo + 1], &child[lo], (size_t)(n - lo) * sizeof child[0]);
-        node[lo].freq = f;
-        child[lo] = i;
+        if ((p & 1) != 0 && sums < kSymbolCount - 1) {
+            sumFreq[sums] = node[p - 1].freq + node[p].freq;
+            sums++;
+        }
     }
     for (int i = 0; i < kNodeCount; i++) {
         int k = child[i];
@@ -355,7 +366,7 @@ int EndOfRun(const TreeNode* node, int l, uint32_t k)
 // when it is inner, as its leaf's entries when it is a leaf.
 void FillWalkAt(int n, int d)
 {
-    const unsigned prefix = PrefixOf(n, d);
+    const unsigned prefix = g_decoder.prefix[n];
     if (g_decoder.child[n] < kNodeCount) {
         FillWalk(n, d, prefix);
         return;
@@ -376,30 +387,37 @@ int MoveUp(int c, uint32_t k)
     int32_t* child = g_decoder.child;
     int l = EndOfRun(node, c + 1, k);
     // Nodes keep their places, subtrees move: where either place lies above
-    // the walk table's last level, the table is filled again below it.
+    // the walk table's last level and an inner node comes or goes, the
+    // table is filled again below it. Two leaves just change places.
+    int a = child[c];
+    int b = child[l];
+    const int redo = (a < kNodeCount || b < kNodeCount) &&
+                     (g_decoder.depth[c] < kTableBits || g_decoder.depth[l] < kTableBits);
     const int dc = g_decoder.depth[c], dl = g_decoder.depth[l];
-    if (dc < kTableBits)
-        ClearDepths(c);
-    if (dl < kTableBits)
-        ClearDepths(l);
+    if (redo) {
+        if (dc < kTableBits)
+            ClearDepths(c);
+        if (dl < kTableBits)
+            ClearDepths(l);
+    }
     node[c].freq = node[l].freq;
     node[l].freq = k;
 
-    int a = child[c];
     node[a].parent = l;
     if (a < kNodeCount)
         node[a + 1].parent = l;
 
-    int b = child[l];
     child[l] = a;
     node[b].parent = c;
     if (b < kNodeCount)
         node[b + 1].parent = c;
     child[c] = b;
-    if (dc < kTableBits)
-        FillWalkAt(c, dc);
-    if (dl < kTableBits)
-        FillWalkAt(l, dl);
+    if (redo) {
+        if (dc < kTableBits)
+            FillWalkAt(c, dc);
+        if (dl < kTableBits)
+            FillWalkAt(l, dl);
+    }
     return l;
 }
 
