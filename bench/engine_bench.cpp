@@ -10,10 +10,11 @@
 
 #include "install/extraction.h"
 #include "install/install_state.h"
+#include "install/payload_check.h"
 #include "payload/lzhuf_decoder.h"
-#include "payload/payload_check.h"
 #include "tests/test_files.h"
 #include "tests/win/host_window.h"
+#include "tests/win/installer_image.h"
 #include "ui/progress_display.h"
 
 namespace {
@@ -29,9 +30,9 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
 
 int main()
 {
-    std::string payload = ReadFileBytes("bench_payload.bin");
+    std::string payload = OwnPayload();
     if (payload.empty()) {
-        printf("engine_bench: bench_payload.bin not found\n");
+        printf("engine_bench: the program carries no payload\n");
         return 0;
     }
     // The image as the installer carries it: code and resources around it.

@@ -59,13 +59,19 @@ void Measure(const std::string& exe)
             printf("%s: could not reach the options page\n", exe.c_str());
             return;
         }
+        // The finish page's first text is shown by its page switch: watched
+        // every millisecond by a query that asks the installer nothing, so
+        // that neither the polling nor the driver's questions add to the
+        // figure; the page is then recognised in full.
+        HWND finishText = installer.Control(180);
         double start = Now();
         installer.Click(1);
+        e2e::WaitUntil([&] { return IsWindowVisible(finishText) || !installer.Running(); }, 120000, 1);
+        double seconds = Now() - start;
         if (!installer.WaitForPage(e2e::Finish, 120000)) {
             printf("%s: the finish page did not come\n", exe.c_str());
             return;
         }
-        double seconds = Now() - start;
         if (seconds < best)
             best = seconds;
         installer.Click(2);

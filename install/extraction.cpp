@@ -16,10 +16,42 @@ const char kExtractProblemText[] =
     "There seems to be a problem extracting files from the installation file.\n\n"
     "Please try running the installation program again!";
 
+// A step reads its slice of the image in one block, and the bytes it
+// releases into the open segment go to the temporary file in blocks too,
+// so that a slice costs no stream call per byte. What the streams see is
+// what byte-by-byte reading and writing would give them: the image stream
+// stands after the last byte the step took whenever its position is used
+// (the overall bar), and every collected byte reaches the temporary file
+// before that file is closed and before the step returns.
+uint8_t g_slice[kSliceLimit + 1];
+
+struct TempBytes {
+    uint8_t bytes[4096];
+    int count;
+};
+TempBytes g_tempBytes;
+
+void FlushTempBytes()
+{
+    if (g_tempBytes.count > 0 && gInstall.tempStream)
+        fwrite(g_tempBytes.bytes, 1, g_tempBytes.count, gInstall.tempStream);
+    g_tempBytes.count = 0;
+}
+
+// Write errors are not looked at here: they stay in the stream's error
+// indicator, which the close of the segment examines.
+void PutTempByte(uint8_t byte)
+{
+    if (g_tempBytes.count == static_cast<int>(sizeof g_tempBytes.bytes))
+        FlushTempBytes();
+    g_tempBytes.bytes[g_tempBytes.count++] = byte;
+}
+
 // Flushes and closes the temporary stream; 0 when any write into it failed
-// (a full disk shows at the flush or the close, not at each putc).
+// (a full disk shows at the flush or the close, not at each write).
 int CloseTempStream()
 {
+    FlushTempBytes();
     FILE* stream = gInstall.tempStream;
     gInstall.tempStream = NULL;
     int ok = fflush(stream) == 0 && !ferror(stream);
@@ -73,12 +105,15 @@ int OpenSegment()
 void WriteHeldMarkerBytes(int count)
 {
     for (int k = 0; k < count; k++)
-        putc(gInstall.marker[k], gInstall.tempStream);
+        PutTempByte(static_cast<uint8_t>(gInstall.marker[k]));
 }
 
-// End of the image, or the tenth file installed.
-int EndScan()
+// End of the image, or the tenth file installed. `unread` bytes of the
+// slice were read ahead and not taken: the stream is put back before them.
+int EndScan(size_t unread)
 {
+    if (unread > 0)
+        fseek(gInstall.installerStream, -static_cast<long>(unread), SEEK_CUR);
     DrawOverallProgress(NULL, gInstall.installerStream);
     CloseInstallerStream();
     if (!gInstall.tempStream)
@@ -90,22 +125,28 @@ int EndScan()
     return result == 1 ? Finished : result;
 }
 
+// The slice: at most the bytes that take the slice count past its limit.
+// The count is 0 when a step starts (a step that ends the slice resets it).
 int RunStep()
 {
-    for (;;) {
-        int c = getc(gInstall.installerStream);
-        if (c == EOF)
-            return EndScan();
+    size_t want = gInstall.sliceByteCount < kSliceLimit
+                      ? static_cast<size_t>(kSliceLimit + 1 - gInstall.sliceByteCount)
+                      : 1;
+    size_t got = fread(g_slice, 1, want, gInstall.installerStream);
+    // Every byte of a full slice is taken: the limit is reached on its last.
+    for (size_t i = 0;; i++) {
+        if (i == got)
+            return EndScan(0); // the end of the image, or a read error
+        const uint8_t c = g_slice[i];
 
         int released = 0;
-        switch (FeedMarkerMatcher(&gInstall.matcher, gInstall.marker, static_cast<uint8_t>(c),
-                                  &released)) {
+        switch (FeedMarkerMatcher(&gInstall.matcher, gInstall.marker, c, &released)) {
         case MatchOutcome::Pending:
             break;
         case MatchOutcome::Data:
             if (gInstall.tempStream) {
                 WriteHeldMarkerBytes(released);
-                putc(c, gInstall.tempStream);
+                PutTempByte(c);
             }
             break;
         case MatchOutcome::Marker:
@@ -116,7 +157,7 @@ int RunStep()
                     return result;
                 }
                 if (gInstall.fileIndex >= kInstallFileCount)
-                    return EndScan();
+                    return EndScan(got - i - 1);
             }
             if (OpenSegment() != MoreWork)
                 return Abort;
@@ -151,7 +192,11 @@ int ExtractStep()
     if (!gInstall.installerStream || gInstall.stepRunning)
         return NoStep;
     gInstall.stepRunning = 1;
+    g_tempBytes.count = 0;
     int result = RunStep();
+    // The open segment's bytes so far are in its file before the wizard
+    // pauses (a confirmed abort closes the file between steps).
+    FlushTempBytes();
     gInstall.stepRunning = 0;
     return result;
 }

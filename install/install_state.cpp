@@ -52,7 +52,10 @@ void ResetInstallState()
     gInstall.destPath[0] = '\0';
     memset(gInstall.keptFile, 0, sizeof gInstall.keptFile);
     gInstall.stepRunning = 0;
-    AssembleMarker(gInstall.marker);
+    // The marker from its two pieces: the head formatted in (it serves as
+    // its own format string), then the tail appended.
+    wsprintfA(gInstall.marker, kMarkerHead);
+    strcat(gInstall.marker, kMarkerTail);
 }
 
 void BuildDestinationPath(char* buffer, int fileIndex)

@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "install/install_file_table.h"
+#include "payload/install_file_table.h"
 #include "payload/marker_matcher.h"
 
 // Buffer capacities, the terminating NUL included.

@@ -3,8 +3,20 @@
 // positions coded as an upper 6 bits (variable-length code) plus 6 raw bits.
 //
 // All working state lives in one process-wide record; decoding allocates
-// nothing and reads and writes through the caller's buffered streams.
+// nothing. Input is read in blocks into the record's own buffer and taken
+// into a word-wide bit buffer a word at a time; output is collected in the
+// ring itself, which is handed to the output stream whenever the write
+// position comes round to its end (and once after the first symbol, so
+// that an output that cannot be written stops the decoding at once). The
+// tree walk looks up a code's first eight bits in a table kept up to date
+// with the tree and then takes one bit per node without testing the bit
+// count; the tree update skips long runs of equal frequencies with a
+// galloping search over the frequency table, which is always in increasing
+// order.
 #include "lzhuf_decoder.h"
+
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -16,6 +28,21 @@ const int kNodeCount = 2 * kSymbolCount - 1;           // T = 627
 const int kRoot = kNodeCount - 1;                      // R = 626
 const unsigned kMaxFreq = 0x8000;                      // root frequency that forces a rebuild
 const int kPrefilled = kRingSize - kMaxMatch;          // ring positions 0..4035 start as spaces
+const int kInputBlock = 4096;                          // bytes per read of the input
+const int kRingSpill = 64;                             // room behind the ring for one match
+
+// The bit buffer is a machine word: 32 bits on i686, 64 on x86_64.
+typedef uintptr_t BitWord;
+const int kWordBytes = (int)sizeof(BitWord);
+const int kWordBits = kWordBytes * 8;
+// Bits the buffer holds at least when a symbol's walk starts: more than the
+// longest code of a tree whose root weight stays at or below 0x8000 (about
+// 22 bits), so that the walk itself need not test the bit count.
+const int kWalkBits = kWordBits > 32 ? 32 : kWordBits - 8;
+// The walk table covers the top levels of the tree: the first kTableBits
+// bits of a code are looked up at once.
+const int kTableBits = 8;
+const int kTableSize = 1 << kTableBits;
 
 // Position decoding: indexed by the first eight bits of a position code.
 // Upper six bits of the position.
@@ -58,203 +85,482 @@ const uint8_t kPositionCodeLength[256] = {
     8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
 };
 
+// A node of the tree table. Frequencies never exceed 0x8000 (the root's,
+// which is their sum, is rebuilt at that value), so whole words hold them
+// with the same arithmetic and comparisons as 16-bit counters. Entries from
+// T on serve two purposes: [T].freq is a 0xFFFF sentinel that ends every
+// search for a larger frequency, and [T + s].parent is the node that holds
+// the leaf of symbol s.
+struct TreeNode {
+    uint32_t freq;
+    int32_t parent; // the root's is 0
+};
+
 // The one decoding in progress.
 struct LzhufDecoder {
-    uint16_t freq[kNodeCount + 1];         // node frequencies; [T] is a 0xFFFF sentinel
-    int16_t child[kNodeCount];             // >= T: leaf of symbol (value - T); else children j, j+1
-    int16_t parent[kNodeCount + kSymbolCount]; // node parents; [T + s]: node holding symbol s
-    uint8_t ring[kRingSize];
-    unsigned r;                            // ring write position
-    uint16_t bitBuffer;                    // valid bits sit at the top
-    uint16_t bitCount;
-    uint32_t written;                      // output count
+    TreeNode node[kNodeCount + kSymbolCount];
+    int32_t child[kNodeCount];  // >= T: leaf of symbol (value - T); else children j, j+1
+    // For every value of the next kTableBits bits: the node that the walk
+    // from the root reaches with them, or the leaf it reaches sooner, and
+    // the bits that takes (node | bits << 12).
+    uint16_t walk[kTableSize];
+    // Depth of every node above the table's last level (kTableBits for all
+    // the others): a swap changes the table only below such a node.
+    uint8_t depth[kNodeCount];
+    // The window, with room behind it for a symbol that runs past its end:
+    // those bytes belong at its start and are moved there when the ring is
+    // written out. [flushFrom, r) is not yet written out.
+    uint8_t ring[kRingSize + kRingSpill];
+    uint8_t input[kInputBlock];
+    const uint8_t* inputPos;    // next byte of the input block not yet in the bit buffer
+    const uint8_t* inputEnd;
+    uint64_t zeroBytes;         // zero bytes put in the bit buffer after the end of input
     FILE* in;
+    FILE* out;
+    int inputEnded;             // end of input or a read error seen
+    uint64_t inputBytes;        // bytes read after the header
 };
 
 LzhufDecoder g_decoder;
 const DecodeProgress* g_progress = nullptr;
 
-// Tops the bit buffer up to more than eight valid bits. End of input and
-// read errors read as zero bytes: a stream that ends early is not detected
-// here, and the reader always looks one byte past the end of a segment.
-void RefillBits()
+// Reads the next block of input into the input buffer; 0 once the input
+// has ended or failed (it is not read again after that).
+size_t ReadInputBlock()
 {
-    while (g_decoder.bitCount <= 8) {
-        int c = getc(g_decoder.in);
-        if (c == EOF)
-            c = 0;
-        g_decoder.bitBuffer = (uint16_t)(g_decoder.bitBuffer | (unsigned)c << (8 - g_decoder.bitCount));
-        g_decoder.bitCount = (uint16_t)(g_decoder.bitCount + 8);
+    if (g_decoder.inputEnded)
+        return 0;
+    size_t got = fread(g_decoder.input, 1, kInputBlock, g_decoder.in);
+    if (got < (size_t)kInputBlock && (feof(g_decoder.in) || ferror(g_decoder.in)))
+        g_decoder.inputEnded = 1;
+    g_decoder.inputBytes += got;
+    return got;
+}
+
+// The bit buffer. The `count` valid bits sit at the top of `bits`; the bits
+// below them are either zero or the input's next bits, put there early by
+// a word load, so taking in a byte is always an OR. Where the input stands
+// is kept in the decoder record, as it is needed only on a refill.
+struct BitReader {
+    BitWord bits;
+    int count;
+};
+
+inline BitWord LoadBigEndian(const uint8_t* p)
+{
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    return (BitWord)p[0] << 56 | (BitWord)p[1] << 48 | (BitWord)p[2] << 40 | (BitWord)p[3] << 32 |
+           (BitWord)p[4] << 24 | (BitWord)p[5] << 16 | (BitWord)p[6] << 8 | (BitWord)p[7];
+#else
+    return (BitWord)p[0] << 24 | (BitWord)p[1] << 16 | (BitWord)p[2] << 8 | (BitWord)p[3];
+#endif
+}
+
+// Byte by byte, across the end of an input block and past the end of the
+// input: end of input and read errors read as zero bytes, which are
+// counted, since a checked decoding must not use them.
+void RefillBytes(BitReader* br)
+{
+    do {
+        if (g_decoder.inputPos == g_decoder.inputEnd) {
+            size_t got = ReadInputBlock();
+            if (got == 0) {
+                g_decoder.zeroBytes++;
+                br->count += 8;
+                continue;
+            }
+            g_decoder.inputPos = g_decoder.input;
+            g_decoder.inputEnd = g_decoder.input + got;
+        }
+        br->bits |= (BitWord)*g_decoder.inputPos++ << (kWordBits - 8 - br->count);
+        br->count += 8;
+    } while (br->count <= kWordBits - 8);
+}
+
+// Tops the bit buffer up to more than a word less eight bits. Within an
+// input block a whole word is loaded at once and as many whole bytes
+// counted in as fit.
+inline void Refill(BitReader* br)
+{
+    const uint8_t* pos = g_decoder.inputPos;
+    if (g_decoder.inputEnd - pos >= kWordBytes) {
+        br->bits |= LoadBigEndian(pos) >> br->count;
+        g_decoder.inputPos = pos + ((kWordBits - 1 - br->count) >> 3);
+        br->count |= kWordBits - 8;
+    } else {
+        RefillBytes(br);
     }
 }
 
-unsigned NextBit()
+// Takes the next `n` bits (1..8); the buffer must hold them.
+inline unsigned TakeBits(BitReader* br, int n)
 {
-    RefillBits();
-    unsigned bit = g_decoder.bitBuffer >> 15;
-    g_decoder.bitBuffer = (uint16_t)(g_decoder.bitBuffer << 1);
-    g_decoder.bitCount--;
-    return bit;
+    unsigned v = (unsigned)(br->bits >> (kWordBits - n));
+    br->bits <<= n;
+    br->count -= n;
+    return v;
 }
 
-unsigned NextEightBits()
+// Fills the walk table below node n, which lies at depth d < kTableBits
+// and is reached by the bits `prefix`, and records the depths of the nodes
+// on the way.
+void FillWalk(int n, int d, unsigned prefix)
 {
-    RefillBits();
-    unsigned bits = g_decoder.bitBuffer >> 8;
-    g_decoder.bitBuffer = (uint16_t)(g_decoder.bitBuffer << 8);
-    g_decoder.bitCount = (uint16_t)(g_decoder.bitCount - 8);
-    return bits;
+    g_decoder.depth[n] = (uint8_t)d;
+    const int pair = g_decoder.child[n];
+    for (int b = 0; b < 2; b++) {
+        const int m = pair + b;
+        const unsigned bits = prefix << 1 | (unsigned)b;
+        if (d + 1 < kTableBits && g_decoder.child[m] < kNodeCount) {
+            FillWalk(m, d + 1, bits);
+            continue;
+        }
+        // m is a leaf above the last level, or a node on it: every entry
+        // that begins with these bits ends there.
+        if (d + 1 < kTableBits)
+            g_decoder.depth[m] = (uint8_t)(d + 1);
+        const int spare = kTableBits - (d + 1);
+        const uint16_t entry = (uint16_t)(m | (d + 1) << 12);
+        for (unsigned e = bits << spare, last = (bits + 1) << spare; e < last; e++)
+            g_decoder.walk[e] = entry;
+    }
+}
+
+// Marks node n (above the last level) and the nodes below it that are
+// above it too as not above it, before the subtree moves.
+void ClearDepths(int n)
+{
+    g_decoder.depth[n] = kTableBits;
+    const int pair = g_decoder.child[n];
+    if (pair >= kNodeCount)
+        return;
+    for (int b = 0; b < 2; b++)
+        if (g_decoder.depth[pair + b] < kTableBits)
+            ClearDepths(pair + b);
+}
+
+// The bits that lead from the root to node n at depth d.
+unsigned PrefixOf(int n, int d)
+{
+    unsigned prefix = 0;
+    for (int i = 0; i < d; i++) {
+        const int p = g_decoder.node[n].parent;
+        prefix |= (unsigned)(n - g_decoder.child[p]) << i;
+        n = p;
+    }
+    return prefix;
+}
+
+// The whole walk table afresh, after the tree was built.
+void BuildWalk()
+{
+    memset(g_decoder.depth, kTableBits, sizeof g_decoder.depth);
+    FillWalk(kRoot, 0, 0);
 }
 
 // Every symbol starts with frequency 1; inner nodes pair neighbours from
 // the bottom up, so the table is ordered by frequency from the start.
 void InitTree()
 {
+    TreeNode* node = g_decoder.node;
+    int32_t* child = g_decoder.child;
     for (int s = 0; s < kSymbolCount; s++) {
-        g_decoder.freq[s] = 1;
-        g_decoder.child[s] = (int16_t)(s + kNodeCount);
-        g_decoder.parent[s + kNodeCount] = (int16_t)s;
+        node[s].freq = 1;
+        child[s] = s + kNodeCount;
+        node[s + kNodeCount].parent = s;
     }
     for (int i = 0, j = kSymbolCount; j <= kRoot; i += 2, j++) {
-        g_decoder.freq[j] = (uint16_t)(g_decoder.freq[i] + g_decoder.freq[i + 1]);
-        g_decoder.child[j] = (int16_t)i;
-        g_decoder.parent[i] = g_decoder.parent[i + 1] = (int16_t)j;
+        node[j].freq = node[i].freq + node[i + 1].freq;
+        child[j] = i;
+        node[i].parent = node[i + 1].parent = j;
     }
-    g_decoder.freq[kNodeCount] = 0xFFFF;
-    g_decoder.parent[kRoot] = 0;
-    g_decoder.bitBuffer = 0;
-    g_decoder.bitCount = 0;
+    node[kNodeCount].freq = 0xFFFF;
+    node[kRoot].parent = 0;
+    BuildWalk();
 }
 
 // Halves every leaf frequency (rounding up) and builds the tree again,
-// keeping the frequency table sorted.
+// keeping the frequency table sorted: each new inner node goes in after
+// the last entry that is not above it. Parents are set afresh at the end,
+// so the moves need not keep them.
 void RebuildTree()
 {
+    TreeNode* node = g_decoder.node;
+    int32_t* child = g_decoder.child;
     int j = 0;
     for (int i = 0; i < kNodeCount; i++) {
-        if (g_decoder.child[i] >= kNodeCount) {
-            g_decoder.freq[j] = (uint16_t)((g_decoder.freq[i] + 1u) / 2);
-            g_decoder.child[j] = g_decoder.child[i];
+        if (child[i] >= kNodeCount) {
+            node[j].freq = (node[i].freq + 1) / 2;
+            child[j] = child[i];
             j++;
         }
     }
     for (int i = 0, n = kSymbolCount; n < kNodeCount; i += 2, n++) {
-        uint16_t f = (uint16_t)(g_decoder.freq[i] + g_decoder.freq[i + 1]);
-        g_decoder.freq[n] = f;
-        int k = n - 1;
-        while (f < g_decoder.freq[k])
-            k--;
-        k++;
-        for (int m = n; m > k; m--) {
-            g_decoder.freq[m] = g_decoder.freq[m - 1];
-            g_decoder.child[m] = g_decoder.child[m - 1];
+        uint32_t f = node[i].freq + node[i + 1].freq;
+        int lo = 0, hi = n; // first entry of [0, n) above f
+        while (lo < hi) {
+            int mid = (lo + hi) / 2;
+            if (f < node[mid].freq)
+                hi = mid;
+            else
+                lo = mid + 1;
         }
-        g_decoder.freq[k] = f;
-        g_decoder.child[k] = (int16_t)i;
+        memmove(&node[lo + 1], &node[lo], (size_t)(n - lo) * sizeof node[0]);
+        memmove(&child[lo + 1], &child[lo], (size_t)(n - lo) * sizeof child[0]);
+        node[lo].freq = f;
+        child[lo] = i;
     }
     for (int i = 0; i < kNodeCount; i++) {
-        int k = g_decoder.child[i];
-        if (k >= kNodeCount) {
-            g_decoder.parent[k] = (int16_t)i;
-        } else {
-            g_decoder.parent[k] = (int16_t)i;
-            g_decoder.parent[k + 1] = (int16_t)i;
+        int k = child[i];
+        node[k].parent = i;
+        if (k < kNodeCount)
+            node[k + 1].parent = i;
+    }
+    BuildWalk();
+}
+
+// The last entry from l on whose frequency is below k, given that node l's
+// is: the end of the run of nodes that share the old frequency k - 1.
+// Most runs are short and are scanned; from the fourth node on the search
+// gallops, then halves, so that long runs (many rare symbols after a
+// rebuild) are skipped rather than walked. The sentinel at T is never
+// below k.
+int EndOfRun(const TreeNode* node, int l, uint32_t k)
+{
+    for (int n = 0; n < 3; n++, l++) {
+        if (k <= node[l + 1].freq)
+            return l;
+    }
+    int lo = l, hi = l + 1;
+    for (int step = 1; k > node[hi].freq;) {
+        lo = hi;
+        step *= 2;
+        hi += step;
+        if (hi >= kNodeCount) {
+            hi = kNodeCount;
+            break;
         }
     }
+    while (hi - lo > 1) { // node[lo].freq < k <= node[hi].freq
+        int mid = (lo + hi) / 2;
+        if (k > node[mid].freq)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return lo;
 }
 
-// Counts one more occurrence of symbol x, moving nodes up the table so
-// that frequencies stay in increasing order (the sibling property).
-void UpdateTree(int x)
+// Fills the table below node n at depth d again: through the node itself
+// when it is inner, as its leaf's entries when it is a leaf.
+void FillWalkAt(int n, int d)
 {
-    if (g_decoder.freq[kRoot] == kMaxFreq)
+    const unsigned prefix = PrefixOf(n, d);
+    if (g_decoder.child[n] < kNodeCount) {
+        FillWalk(n, d, prefix);
+        return;
+    }
+    g_decoder.depth[n] = (uint8_t)d;
+    const int spare = kTableBits - d;
+    const uint16_t entry = (uint16_t)(n | d << 12);
+    for (unsigned e = prefix << spare, last = (prefix + 1) << spare; e < last; e++)
+        g_decoder.walk[e] = entry;
+}
+
+// Moves node c, whose frequency has just become k, behind the run of nodes
+// that still have its old frequency: the two exchange places (and
+// subtrees). Returns the node's new place.
+int MoveUp(int c, uint32_t k)
+{
+    TreeNode* node = g_decoder.node;
+    int32_t* child = g_decoder.child;
+    int l = EndOfRun(node, c + 1, k);
+    // Nodes keep their places, subtrees move: where either place lies above
+    // the walk table's last level, the table is filled again below it.
+    const int dc = g_decoder.depth[c], dl = g_decoder.depth[l];
+    if (dc < kTableBits)
+        ClearDepths(c);
+    if (dl < kTableBits)
+        ClearDepths(l);
+    node[c].freq = node[l].freq;
+    node[l].freq = k;
+
+    int a = child[c];
+    node[a].parent = l;
+    if (a < kNodeCount)
+        node[a + 1].parent = l;
+
+    int b = child[l];
+    child[l] = a;
+    node[b].parent = c;
+    if (b < kNodeCount)
+        node[b + 1].parent = c;
+    child[c] = b;
+    if (dc < kTableBits)
+        FillWalkAt(c, dc);
+    if (dl < kTableBits)
+        FillWalkAt(l, dl);
+    return l;
+}
+
+// Counts one more occurrence of symbol x, from its leaf up to the root,
+// keeping frequencies in increasing order (the sibling property).
+inline void UpdateTree(int x)
+{
+    if (g_decoder.node[kRoot].freq == kMaxFreq)
         RebuildTree();
-    int node = g_decoder.parent[x + kNodeCount];
+    size_t c = (size_t)g_decoder.node[x + kNodeCount].parent;
     do {
-        uint16_t k = ++g_decoder.freq[node];
-        if (k > g_decoder.freq[node + 1]) {
-            int l = node + 1;
-            while (k > g_decoder.freq[l + 1])
-                l++;
-            g_decoder.freq[node] = g_decoder.freq[l];
-            g_decoder.freq[l] = k;
-
-            int a = g_decoder.child[node];
-            g_decoder.parent[a] = (int16_t)l;
-            if (a < kNodeCount)
-                g_decoder.parent[a + 1] = (int16_t)l;
-
-            int b = g_decoder.child[l];
-            g_decoder.child[l] = (int16_t)a;
-            g_decoder.parent[b] = (int16_t)node;
-            if (b < kNodeCount)
-                g_decoder.parent[b + 1] = (int16_t)node;
-            g_decoder.child[node] = (int16_t)b;
-
-            node = l;
-        }
-        node = g_decoder.parent[node];
-    } while (node != 0);
+        uint32_t k = ++g_decoder.node[c].freq;
+        if (k > g_decoder.node[c + 1].freq)
+            c = (size_t)MoveUp((int)c, k);
+        c = (size_t)g_decoder.node[c].parent;
+    } while (c != 0);
 }
 
-int DecodeSymbol()
+// Walks the tree from the root: the first kTableBits bits at once through
+// the walk table, which gives the leaf if the code is no longer, and then
+// one bit per inner node. With the buffer topped up to more bits than any
+// code of a tree of this weight can have, the walk needs no test of the
+// bit count; should it ever use more bits than the buffer held, it is
+// walked again bit by bit with refills. (The top bit is taken as the carry
+// of doubling the buffer, which compilers turn into an add with carry.)
+inline int DecodeSymbol(BitReader* br)
 {
-    unsigned node = (unsigned)g_decoder.child[kRoot];
-    while (node < (unsigned)kNodeCount)
-        node = (unsigned)g_decoder.child[node + NextBit()];
-    int symbol = (int)node - kNodeCount;
+    if (br->count < kWalkBits)
+        Refill(br);
+    const unsigned entry = g_decoder.walk[br->bits >> (kWordBits - kTableBits)];
+    const int used = (int)(entry >> 12);
+    BitWord bits = br->bits << used;
+    int count = br->count - used;
+    int c = g_decoder.child[entry & 0x3FF];
+    while (c < kNodeCount) {
+        BitWord doubled = bits + bits;
+        c = g_decoder.child[c + (int)(doubled < bits)];
+        bits = doubled;
+        count--;
+    }
+    if (count >= 0) {
+        br->bits = bits;
+        br->count = count;
+    } else {
+        c = g_decoder.child[kRoot];
+        do {
+            if (br->count == 0)
+                Refill(br);
+            c = g_decoder.child[c + (int)TakeBits(br, 1)];
+        } while (c < kNodeCount);
+    }
+    int symbol = c - kNodeCount;
     UpdateTree(symbol);
     return symbol;
 }
 
-// The distance back from r, minus one (0..4095).
-unsigned DecodePosition()
+// The distance back from r, minus one (0..4095): eight bits give the upper
+// six bits and the code length; the code's remaining bits are shifted in
+// after them, and the low six bits of the result complete the position.
+inline unsigned DecodePosition(BitReader* br)
 {
-    uint16_t i = (uint16_t)NextEightBits();
+    if (br->count < 16)
+        Refill(br);
+    unsigned i = TakeBits(br, 8);
     unsigned upper = kPositionUpper[i];
-    int length = kPositionCodeLength[i];
-    for (int n = length - 2; n > 0; n--)
-        i = (uint16_t)((i << 1) + NextBit());
+    int more = kPositionCodeLength[i] - 2;
+    i = i << more | TakeBits(br, more);
     return upper << 6 | (i & 0x3F);
 }
 
-// Writes one byte to the output and into the ring; 0 when the write fails.
-int EmitByte(FILE* out, uint8_t byte)
+// Hands the ring's pending bytes [from, r) to the output stream; 0 when the
+// write fails (some streams, unbuffered ones of the C library among them,
+// report a failed write only through their error indicator). Bytes past
+// the ring's end belong at its start: they are moved there, and r comes
+// round.
+int FlushRing(unsigned* from, unsigned* r)
 {
-    if (putc(byte, out) == EOF)
+    unsigned end = *r < (unsigned)kRingSize ? *r : (unsigned)kRingSize;
+    size_t n = end - *from;
+    if (n > 0 && (fwrite(&g_decoder.ring[*from], 1, n, g_decoder.out) != n || ferror(g_decoder.out)))
         return 0;
-    g_decoder.ring[g_decoder.r] = byte;
-    g_decoder.r = (g_decoder.r + 1) & (kRingSize - 1);
-    g_decoder.written++;
+    if (*r >= (unsigned)kRingSize) {
+        *r -= kRingSize;
+        memmove(g_decoder.ring, g_decoder.ring + kRingSize, *r);
+        *from = 0;
+    } else {
+        *from = *r;
+    }
     return 1;
 }
 
-} // namespace
-
-void SetDecodeProgress(const DecodeProgress* progress)
+// Copies n bytes from ring position `start` to r (which may run on into the
+// room behind the ring), with the effect of copying one byte after the
+// other, so that a source overlapping the output repeats it. Sources behind
+// r are read straight on, into that room too, where the bytes just written
+// stand; a source at or ahead of r (4096 bytes back or nearly) that comes
+// round the ring's end is read round it. Where the two ranges lie 8 (or 4) bytes apart or more, the bytes go 8
+// (or 4) at a time, the last group ending with the match, which reads
+// nothing before it has been written.
+inline void CopyMatch(uint8_t* ring, unsigned start, unsigned r, unsigned n)
 {
-    g_progress = progress;
+    uint8_t* d = ring + r;
+    if (start >= r && start + n > (unsigned)kRingSize) {
+        for (unsigned k = 0; k < n; k++)
+            d[k] = ring[(start + k) & (kRingSize - 1)];
+        return;
+    }
+    const uint8_t* s = ring + start;
+    unsigned gap = start > r ? start - r : r - start;
+    if (gap >= 8 && n >= 8) {
+        for (unsigned k = 0; k + 8 <= n; k += 8)
+            memcpy(d + k, s + k, 8);
+        memcpy(d + n - 8, s + n - 8, 8);
+    } else if (gap >= 4 && n >= 4) {
+        for (unsigned k = 0; k + 4 <= n; k += 4)
+            memcpy(d + k, s + k, 4);
+        memcpy(d + n - 4, s + n - 4, 4);
+    } else {
+        for (unsigned k = 0; k < n; k++)
+            d[k] = s[k];
+    }
 }
 
-int DecodeSegment(FILE* in, FILE* out)
+// Gives back to the input stream the bytes read but not yet taken into
+// the bit buffer, so that it stands about where a byte-wise reader would
+// have left it.
+void GiveBackInput()
 {
-    // The header is read byte by byte; a missing byte would read as all
-    // ones and give a huge length. A segment too short to hold its header
-    // can only be damaged, so it is rejected as a whole rather than decoded
-    // into a runaway file of zeros.
-    uint32_t length = 0;
-    for (int shift = 0; shift < 32; shift += 8)
-        length |= (uint32_t)(getc(in) & 0xFF) << shift;
-    if (ferror(in) || feof(in))
-        return 0;
-    if (length == 0)
-        return 0;
+    if (g_decoder.inputEnd > g_decoder.inputPos)
+        fseek(g_decoder.in, -(long)(g_decoder.inputEnd - g_decoder.inputPos), SEEK_CUR);
+}
 
-    g_decoder.in = in;
+// Code bits taken into the buffer and used so far.
+uint64_t UsedBits(const BitReader* br)
+{
+    uint64_t unread = (uint64_t)(g_decoder.inputEnd - g_decoder.inputPos);
+    uint64_t taken = g_decoder.inputBytes - unread + g_decoder.zeroBytes;
+    return taken * 8 - (uint64_t)br->count;
+}
+
+// Whether the symbols so far used bits past the end of the input.
+int UsedBitsPastEnd(const BitReader* br)
+{
+    return g_decoder.zeroBytes * 8 > (uint64_t)br->count;
+}
+
+// The decoding proper, after a header that declared `length` bytes, with
+// the rest of the first input block in the input buffer from `rest` on.
+// `checked`: stop where the symbols have used bits past the input.
+//
+// Symbols are decoded in stretches that end where the output reaches the
+// ring's next flush point, or the count reaches the declared length or the
+// next progress report. After each stretch the ring is written out when due,
+// and the end, the report and the end of input are dealt with. A stretch
+// always decodes at least one symbol; near a count of 2^32 every symbol is
+// a stretch, so that a count coming round is seen at once.
+int DecodeBody(uint32_t length, const uint8_t* rest, size_t restBytes, int checked,
+               DecodeAccount* account)
+{
     InitTree();
-    for (int i = 0; i < kPrefilled; i++)
-        g_decoder.ring[i] = ' ';
-    g_decoder.r = kPrefilled;
+    memset(g_decoder.ring, ' ', kPrefilled);
 
     // Report at most about once per pixel. A bar of zero or negative width
     // counts as one pixel wide.
@@ -267,27 +573,124 @@ int DecodeSegment(FILE* in, FILE* out)
     if (step == 0)
         step = 1;
     void (*report)(uint32_t, uint32_t) = g_progress ? g_progress->report : nullptr;
+    // The smallest multiple of the step above the count.
+    uint32_t nextReport = report ? step : 0xFFFFFFFFu;
+    const uint32_t kLastLongCount = 0xFFFFFFFFu - kMaxMatch;
 
-    g_decoder.written = 0;
-    while (g_decoder.written < length) {
-        int x = DecodeSymbol();
-        if (x < 256) {
-            if (!EmitByte(out, (uint8_t)x))
-                return 0;
-        } else {
-            unsigned start = (g_decoder.r - DecodePosition() - 1) & (kRingSize - 1);
-            int n = x - 255 + kThreshold;
-            // Byte by byte, so a source overlapping the output repeats it.
-            // The copy is not cut short at the declared length.
-            for (int k = 0; k < n; k++) {
-                if (!EmitByte(out, g_decoder.ring[(start + k) & (kRingSize - 1)]))
-                    return 0;
+    BitReader br = {0, 0};
+    g_decoder.inputPos = rest;
+    g_decoder.inputEnd = rest + restBytes;
+    g_decoder.zeroBytes = 0;
+    uint8_t* const ring = g_decoder.ring;
+    unsigned r = kPrefilled;
+    unsigned flushFrom = kPrefilled;
+    unsigned flushAt = kPrefilled + 1; // the first symbol goes out at once
+    uint32_t written = 0;
+    int result = DecodeComplete;
+
+    while (written < length) {
+        const uint32_t before = written;
+        uint32_t stop = length < nextReport ? length : nextReport;
+        if (stop > kLastLongCount)
+            stop = kLastLongCount;
+        uint32_t room = written < stop ? stop - written : 0;
+        if (written >= kLastLongCount)
+            room = 0;
+        const unsigned rStart = r;
+        const unsigned rStop = room < flushAt - r ? r + room : flushAt;
+        do {
+            int x = DecodeSymbol(&br);
+            if (x < 256) {
+                ring[r++] = (uint8_t)x;
+            } else {
+                unsigned start = (r - DecodePosition(&br) - 1) & (kRingSize - 1);
+                unsigned n = (unsigned)(x - 255 + kThreshold);
+                // The copy is not cut short at the declared length.
+                CopyMatch(ring, start, r, n);
+                r += n;
             }
+        } while (r < rStop);
+        written += r - rStart;
+
+        if (r >= flushAt) {
+            if (!FlushRing(&flushFrom, &r)) {
+                result = DecodeFailed;
+                break;
+            }
+            flushAt = kRingSize;
         }
-        if (report && g_decoder.written % step == 0)
-            report(g_decoder.written, length);
+        if (checked && UsedBitsPastEnd(&br)) {
+            result = FlushRing(&flushFrom, &r) ? DecodeTruncated : DecodeFailed;
+            break;
+        }
+        if (!(written < length) && !FlushRing(&flushFrom, &r)) {
+            result = DecodeFailed;
+            break;
+        }
+        // Reported when the count is a whole multiple of the step.
+        if (report && (written >= nextReport || written < before)) {
+            if (written % step == 0)
+                report(written, length);
+            uint64_t next = ((uint64_t)written / step + 1) * step;
+            nextReport = next > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)next;
+        }
     }
-    if (g_progress && g_progress->wipe)
+
+    GiveBackInput();
+    if (account) {
+        account->length = length;
+        account->written = written;
+        account->usedBits = UsedBits(&br);
+    }
+    if (result == DecodeComplete && g_progress && g_progress->wipe)
         g_progress->wipe();
-    return 1;
+    return result;
+}
+
+// Reads the header from the first block of input and decodes the rest.
+int DecodeStart(FILE* in, FILE* out, int checked, DecodeAccount* account)
+{
+    if (account) {
+        account->length = 0;
+        account->written = 0;
+        account->usedBits = 0;
+    }
+    g_decoder.in = in;
+    g_decoder.out = out;
+    g_decoder.inputEnded = 0;
+    g_decoder.inputBytes = 0;
+
+    // A segment too short to hold its header can only be damaged (a missing
+    // byte would read as all ones and give a huge length), so it is
+    // rejected as a whole rather than decoded into a runaway file.
+    size_t got = fread(g_decoder.input, 1, kInputBlock, in);
+    if (got < 4 || ferror(in))
+        return DecodeFailed;
+    const uint8_t* h = g_decoder.input;
+    uint32_t length = h[0] | h[1] << 8 | h[2] << 16 | (uint32_t)h[3] << 24;
+    if (length == 0) {
+        fseek(in, -(long)(got - 4), SEEK_CUR);
+        return DecodeFailed;
+    }
+    if (got < (size_t)kInputBlock && feof(in))
+        g_decoder.inputEnded = 1;
+    g_decoder.inputBytes = got - 4;
+    return DecodeBody(length, g_decoder.input + 4, got - 4, checked, account);
+}
+
+} // namespace
+
+void SetDecodeProgress(const DecodeProgress* progress)
+{
+    g_progress = progress;
+}
+
+int DecodeSegment(FILE* in, FILE* out)
+{
+    return DecodeStart(in, out, 0, nullptr) == DecodeComplete ? 1 : 0;
+}
+
+int DecodeSegmentChecked(FILE* in, FILE* out, DecodeAccount* account)
+{
+    return DecodeStart(in, out, 1, account);
 }

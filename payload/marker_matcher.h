@@ -3,7 +3,8 @@
 // The payload inside the installer image is a run of segments, each opened
 // by the four-byte marker "KWAZ". The marker never stands whole anywhere in
 // the image outside the payload: the image holds only its two pieces, "K"
-// and "WAZ", and the marker is put together at run time by AssembleMarker.
+// and "WAZ", and the marker is put together at run time: by the install
+// state's reset in the installer, by AssembleMarker in the tools and tests.
 //
 // Matching rule, for match position p (marker bytes matched so far, 0..3):
 //   - the byte equals marker[p]: p grows; at p == 4 the outcome is Marker
@@ -28,8 +29,7 @@ extern const char kMarkerHead[];
 extern const char kMarkerTail[];
 
 // Writes the marker followed by a NUL into `buffer` (kMarkerBufferSize
-// bytes): the head is formatted in (it serves as its own format string),
-// then the tail is appended.
+// bytes): the head, then the tail appended.
 void AssembleMarker(char* buffer);
 
 enum class MatchOutcome { Pending, Marker, Data };

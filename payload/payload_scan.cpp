@@ -5,10 +5,6 @@
 #include "payload/crc32.h"
 #include "payload/marker_matcher.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 // Scan states. BeforePayload: no marker seen yet, bytes are discarded.
@@ -102,23 +98,14 @@ uint32_t ScanPayloadStream(FILE* stream, const char* marker, PayloadScanReport* 
     return ~reg;
 }
 
-uint32_t ScanPayloadCrc(const char* path, const char* marker, int* segments)
+uint32_t ScanPayloadFile(const char* path, const char* marker, PayloadScanReport* report)
 {
-    if (segments)
-        *segments = 0;
+    if (report)
+        memset(report, 0, sizeof *report);
     FILE* stream = fopen(path, "rb");
     if (!stream)
         return 0;
-#ifdef _WIN32
-    HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
-#endif
-    PayloadScanReport report;
-    uint32_t crc = ScanPayloadStream(stream, marker, &report);
-    if (segments)
-        *segments = report.segmentCount;
-#ifdef _WIN32
-    SetCursor(previous);
-#endif
+    uint32_t crc = ScanPayloadStream(stream, marker, report);
     fclose(stream);
     return crc;
 }

@@ -32,11 +32,11 @@ struct PayloadScanReport {
 // null.
 uint32_t ScanPayloadStream(FILE* stream, const char* marker, PayloadScanReport* report);
 
-// Opens the file at `path` for binary reading and scans it from offset 0,
-// showing the wait cursor meanwhile (on Windows). Returns 0 when the file
-// cannot be opened or a read fails. `segments`, when not null, receives the
-// number of segments seen: a marker added inside a segment leaves the
-// covered bytes, and so the checksum, as they were, but not this count.
-uint32_t ScanPayloadCrc(const char* path, const char* marker, int* segments = NULL);
+// Opens the file at `path` for binary reading, scans it from offset 0 and
+// closes it. Returns 0 when the file cannot be opened or a read fails.
+// `report` may be null; it tells, among others, the number of segments
+// seen: a marker added inside a segment leaves the covered bytes, and so
+// the checksum, as they were, but not this count.
+uint32_t ScanPayloadFile(const char* path, const char* marker, PayloadScanReport* report);
 
 #endif

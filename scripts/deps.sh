@@ -27,6 +27,7 @@ wanted=(
   "command -v osslsigncode"                    osslsigncode
   "command -v openssl"                         openssl
   "command -v prlimit"                         util-linux
+  "command -v valgrind"                        valgrind
 )
 
 missing=()

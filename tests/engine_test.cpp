@@ -13,11 +13,12 @@
 
 #include "install/extraction.h"
 #include "install/install_state.h"
+#include "install/payload_check.h"
 #include "payload/lzhuf_decoder.h"
 #include "payload/marker_matcher.h"
-#include "payload/payload_check.h"
 #include "tests/test_files.h"
 #include "tests/win/host_window.h"
+#include "tests/win/installer_image.h"
 #include "tests/win/message_boxes.h"
 #include "ui/progress_display.h"
 
@@ -199,7 +200,7 @@ protected:
         gInstall.wizard = host;
         ConnectDecoderToFileBar();
         StartMessageWatcher("Velk Installation");
-        payload = ReadBytes("engine_payload.bin");
+        payload = OwnPayload();
         for (int k = 0; k < kInstallFileCount; k++)
             inputs[k] = ReadBytes(std::string("engine_payload\\") + InstallFileTable[k]);
         work = Cwd() + "\\engine-work";
@@ -530,10 +531,14 @@ TEST_F(Engine, BackupFolderErrors)
     CreateDirectoryA(dir.c_str(), NULL);
     WriteBytes(dir + "\\backup", "not a folder");
     WriteBytes(dir + "\\velk32.exe", "old client");
+    const DWORD protectedFile = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    SetFileAttributesA((dir + "\\velk32.exe").c_str(), protectedFile);
     RunOutcome out = RunInstallation({dir, SaveImage(Image(500)), 1, 0});
     EXPECT_EQ(Failed, out.last);
     EXPECT_EQ(std::vector<SeenMessage>{Error(7, kBackupFileText)}, TakeSeenMessages());
+    // The file stays where it was, no longer read-only, hidden or system.
     EXPECT_EQ("old client", ReadBytes(dir + "\\velk32.exe"));
+    EXPECT_EQ(0u, GetFileAttributesA((dir + "\\velk32.exe").c_str()) & protectedFile);
     EXPECT_EQ("not a folder", ReadBytes(dir + "\\backup"));
     EXPECT_EQ(std::vector<std::string>({"backup", "velk32.exe"}), Listing(dir));
 
@@ -605,6 +610,44 @@ TEST_F(Engine, ExistingFilePolicy)
     EXPECT_EQ(inputs[0], ReadBytes(folder + "\\backup\\velk32.exe"));
     EXPECT_EQ(inputs[5], ReadBytes(folder + "\\backup\\velk.ini"));
     EXPECT_EQ(static_cast<size_t>(kInstallFileCount), Listing(folder + "\\backup").size());
+}
+
+TEST_F(Engine, CleanUpDeletesTheRunsFilesBeforeItsFolder)
+{
+    // A run that ended after its first three files: the clean-up deletes them,
+    // then removes the folder when the run created it (a folder that still
+    // held them could not be removed), and never a folder that was there.
+    struct Case {
+        const char* name;
+        bool existed;
+    } cases[] = {{"created", false}, {"existed", true}};
+    for (const Case& c : cases) {
+        std::string folder = dir + "\\" + c.name;
+        CreateDirectoryA(dir.c_str(), NULL);
+        if (c.existed)
+            CreateDirectoryA(folder.c_str(), NULL);
+        lstrcpynA(gInstall.installDir, folder.c_str(), kPathSize);
+        gInstall.backupFlag = 0;
+        gInstall.keepSettingsFlag = 0;
+        ResetInstallState();
+        ASSERT_EQ(1, CreateInstallDirectory()) << c.name;
+        // The image ends at the marker that closes segment 2.
+        std::string image = Image(500);
+        gInstall.installerStream = fopen(SaveImage(image.substr(0, MarkerOffset(image, 3))).c_str(), "rb");
+        ASSERT_TRUE(gInstall.installerStream != NULL);
+        int result;
+        while ((result = ExtractStep()) == MoreWork) {
+        }
+        ASSERT_EQ(Finished, result) << c.name;
+        ASSERT_EQ(3, gInstall.fileIndex) << c.name;
+        EXPECT_EQ(std::vector<std::string>({"ircintro.hlp", "velk.hlp", "velk32.exe"}), Listing(folder))
+            << c.name;
+        CleanUpInstallation();
+        EXPECT_EQ(c.existed, Exists(folder)) << c.name;
+        EXPECT_EQ(std::vector<std::string>(), Listing(folder)) << c.name;
+        EXPECT_FALSE(Exists(TempFile())) << c.name;
+        EXPECT_EQ(std::vector<SeenMessage>(), TakeSeenMessages()) << c.name;
+    }
 }
 
 TEST_F(Engine, AbandonedRunKeepsWhatItDidNotWrite)
@@ -841,6 +884,63 @@ TEST_F(Engine, ProgressBarsDrawOnTheWindow)
     EXPECT_EQ(white, ClientPixel(host, file.left + 2, fileY));
     DrawFileProgress(NULL, 1000, 1000);
     EXPECT_EQ(RGB(0, 200, 100), ClientPixel(host, file.right - 2, fileY));
+}
+
+// The file bar as the decoder drives it: after every report the bar looks
+// exactly as a whole redraw for that report draws it, and the wipe after
+// the last byte erases it.
+namespace barcheck {
+HWND window;
+RECT bar;
+int reports, differing;
+std::vector<COLORREF> Row()
+{
+    std::vector<COLORREF> row;
+    for (int y = bar.top; y < bar.bottom; y++)
+        for (int x = bar.left; x < bar.right; x++)
+            row.push_back(ClientPixel(window, x, y));
+    return row;
+}
+int Width() { return FileBarProgress()->barWidth(); }
+void Report(uint32_t done, uint32_t total)
+{
+    FileBarProgress()->report(done, total);
+    std::vector<COLORREF> shown = Row();
+    DrawFileProgress(NULL, done, total);
+    reports++;
+    differing += shown != Row();
+}
+void Wipe() { FileBarProgress()->wipe(); }
+} // namespace barcheck
+
+TEST_F(Engine, FileBarAfterEveryReportIsTheWholeBar)
+{
+    barcheck::window = host;
+    barcheck::bar = ControlRect(host, IDC_FILE_BAR);
+    const DecodeProgress checking = {barcheck::Width, barcheck::Report, barcheck::Wipe};
+    SetDecodeProgress(&checking);
+    // Files shorter and longer than the bar is wide, the sample of each.
+    for (int k : {0, 3, 9}) {
+        barcheck::reports = barcheck::differing = 0;
+        std::string stream = payload.substr(MarkerOffset(payload, k) + 4,
+                                            MarkerOffset(payload, k + 1) - MarkerOffset(payload, k) - 4);
+        std::string in = SaveImage(stream, "stream.lzh"), out = dir + "-img\\out.bin";
+        FILE* i = fopen(in.c_str(), "rb");
+        FILE* o = fopen(out.c_str(), "wb");
+        EXPECT_EQ(1, DecodeSegment(i, o)) << k;
+        fclose(i);
+        fclose(o);
+        EXPECT_TRUE(ReadBytes(out) == inputs[k]) << k;
+        EXPECT_GT(barcheck::reports, 10) << k;
+        EXPECT_EQ(0, barcheck::differing) << k << ": of " << barcheck::reports << " reports";
+        PumpMessages();
+        // Wiped: nothing of the fill is left.
+        int filled = 0;
+        for (COLORREF c : barcheck::Row())
+            filled += c == RGB(0, 200, 100);
+        EXPECT_EQ(0, filled) << k;
+    }
+    ConnectDecoderToFileBar();
 }
 
 TEST_F(Engine, OverallBarReachesItsEndAfterTheLastSlice)

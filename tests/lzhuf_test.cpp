@@ -98,7 +98,23 @@ Bytes ReadAll(FILE* f)
     return b;
 }
 
+// The 1988 decoder's output for `stream`, and its result.
+int Decode1988(const Bytes& stream, Bytes* decoded)
+{
+    FILE* in = TempWith(stream);
+    FILE* out = tmpfile();
+    if (!in || !out)
+        return -1;
+    int ok = DecodeLzhuf1988(in, out);
+    *decoded = ReadAll(out);
+    fclose(in);
+    fclose(out);
+    return ok;
+}
+
 // Decodes `stream`; returns the result and leaves the output in `decoded`.
+// Whatever the installer's decoder decodes, the 1988 decoder must decode
+// to the same bytes: it is the oracle for every stream of these tests.
 int Decode(const Bytes& stream, Bytes* decoded)
 {
     FILE* in = TempWith(stream);
@@ -109,6 +125,12 @@ int Decode(const Bytes& stream, Bytes* decoded)
     *decoded = ReadAll(out);
     fclose(in);
     fclose(out);
+    if (ok == 1) {
+        Bytes reference;
+        EXPECT_EQ(1, Decode1988(stream, &reference));
+        EXPECT_TRUE(reference == *decoded) << "the 1988 decoder disagrees on a stream of "
+                                           << stream.size() << " bytes";
+    }
     return ok;
 }
 
@@ -420,6 +442,151 @@ TEST(LzhufDecoder, MissingInputReadsAsZeroBytes)
     EXPECT_TRUE(cut == zeros);
 }
 
+// The last match is copied whole even where it runs past the declared
+// length: length 10, then one 60-byte match of the pre-filled spaces.
+TEST(LzhufDecoder, LastMatchIsNotCutAtTheDeclaredLength)
+{
+    BitStream s;
+    s.bytes = Header(10);
+    PutInitialSymbol(&s, 253 + 60);
+    PutPosition(&s, 0);
+    Bytes decoded;
+    ASSERT_EQ(1, Decode(s.bytes, &decoded));
+    EXPECT_TRUE(decoded == Bytes(60, ' ')) << decoded.size() << " bytes";
+}
+
+// Arbitrary code bytes behind a length header are a stream too: whatever
+// symbols, positions and rebuilds they give, both decoders agree (the
+// comparison is in Decode). Such streams may read the last 60 ring
+// positions before writing them, which both decoders keep from the stream
+// before; a first stream of 60 bytes or more gives both the same ring.
+TEST(LzhufDecoder, AgreesWithThe1988DecoderOnArbitraryBytes)
+{
+    const Bytes text = SkewedNoise(1000, 3);
+    Bytes decoded;
+    ASSERT_EQ(1, Decode(EncodeLzhuf1988(text.data(), text.size()), &decoded));
+
+    struct Case {
+        uint32_t length;
+        size_t codeBytes;
+    };
+    const Case cases[] = {{1, 0}, {7, 3}, {300, 40}, {5000, 5000}, {70000, 30000}, {400000, 150000}};
+    uint32_t x = 12345;
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; round++) {
+            SCOPED_TRACE(c.length);
+            Bytes stream = Header(c.length);
+            for (size_t i = 0; i < c.codeBytes; i++) {
+                x = x * 1103515245u + 12345u;
+                // Round 1 skews the bits towards ones, round 2 towards zeros.
+                uint8_t v = (uint8_t)(x >> 16);
+                if (round == 1)
+                    v |= (uint8_t)(x >> 8);
+                if (round == 2)
+                    v &= (uint8_t)(x >> 8);
+                stream.push_back(v);
+            }
+            ASSERT_EQ(1, Decode(stream, &decoded));
+            EXPECT_GE(decoded.size(), c.length);
+            EXPECT_LE(decoded.size(), c.length + 59u);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Checked decoding, for the tools: input is not padded with zero bytes.
+
+struct CheckedRun {
+    int result;
+    DecodeAccount account;
+    Bytes output;
+};
+
+CheckedRun DecodeChecked(const Bytes& stream)
+{
+    CheckedRun run = {-1, {0, 0, 0}, Bytes()};
+    FILE* in = TempWith(stream);
+    FILE* out = tmpfile();
+    if (!in || !out)
+        return run;
+    run.result = DecodeSegmentChecked(in, out, &run.account);
+    run.output = ReadAll(out);
+    fclose(in);
+    fclose(out);
+    return run;
+}
+
+// A complete stream decodes as with DecodeSegment, and the decoder's
+// account of the code bits it used ends in the stream's last byte, both
+// for the 1988 encoder's streams and the builder's.
+TEST(LzhufCheckedDecoder, CompleteStreamsUseBitsUpToTheirLastByte)
+{
+    std::vector<NamedInput> inputs = CraftedInputs();
+    std::vector<NamedInput> real = RealInputs();
+    inputs.insert(inputs.end(), real.begin(), real.end());
+    for (const NamedInput& in : inputs) {
+        SCOPED_TRACE(in.name);
+        Bytes streams[2] = {EncodeLzhuf1988(in.data.data(), in.data.size()), Bytes()};
+        ASSERT_EQ(1, EncodeLzhuf(in.data.data(), (uint32_t)in.data.size(), &streams[1]));
+        for (const Bytes& stream : streams) {
+            CheckedRun run = DecodeChecked(stream);
+            ASSERT_EQ(DecodeComplete, run.result);
+            EXPECT_TRUE(run.output == in.data);
+            EXPECT_EQ(in.data.size(), run.account.length);
+            EXPECT_EQ(in.data.size(), run.account.written);
+            EXPECT_LE(run.account.usedBits, 8 * (uint64_t)(stream.size() - 4));
+            EXPECT_GT(run.account.usedBits, 8 * (uint64_t)(stream.size() - 5));
+        }
+    }
+}
+
+// A stream cut anywhere, or one whose header declares far more than its
+// bytes hold, ends as truncated, having written no more than its bits can
+// describe (at most 60 bytes a bit) and a ring's worth.
+TEST(LzhufCheckedDecoder, StreamsThatRunOutOfInputAreTruncated)
+{
+    Bytes data = SkewedNoise(30000, 17);
+    const Bytes stream = EncodeLzhuf1988(data.data(), data.size());
+    std::vector<Bytes> cut;
+    const size_t keeps[] = {4, 5, 6, 100, stream.size() / 2, stream.size() - 1};
+    for (size_t keep : keeps)
+        cut.push_back(Bytes(stream.begin(), stream.begin() + (long)keep));
+    Bytes huge = Header(0xFFFFFFFFu);
+    huge.insert(huge.end(), stream.begin() + 4, stream.end());
+    cut.push_back(huge);
+    cut.push_back(Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x00});
+    for (const Bytes& s : cut) {
+        SCOPED_TRACE(s.size());
+        CheckedRun run = DecodeChecked(s);
+        EXPECT_EQ(DecodeTruncated, run.result);
+        EXPECT_GT(run.account.usedBits, 8 * (uint64_t)(s.size() - 4));
+        EXPECT_LE(run.output.size(), 60 * 8 * (s.size() - 4) + 4096 + 60);
+        EXPECT_EQ(run.output.size(), run.account.written);
+    }
+}
+
+// The checked decoding keeps the decoder's other rules: the last match
+// runs past the declared length, and a header of 0 or one cut short fails.
+TEST(LzhufCheckedDecoder, KeepsTheDecodersOtherRules)
+{
+    BitStream s;
+    s.bytes = Header(10);
+    PutInitialSymbol(&s, 253 + 60);
+    PutPosition(&s, 0);
+    CheckedRun run = DecodeChecked(s.bytes);
+    EXPECT_EQ(DecodeComplete, run.result);
+    EXPECT_EQ(10u, run.account.length);
+    EXPECT_EQ(60u, run.account.written);
+    EXPECT_TRUE(run.output == Bytes(60, ' '));
+
+    const Bytes bad[] = {Bytes{0, 0, 0, 0, 0x12}, Bytes{5, 0, 0}, Bytes{}};
+    for (const Bytes& stream : bad) {
+        CheckedRun failed = DecodeChecked(stream);
+        EXPECT_EQ(DecodeFailed, failed.result);
+        EXPECT_TRUE(failed.output.empty());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Progress reporting.
 
@@ -497,6 +664,106 @@ TEST_F(DecodeProgressTest, FailureNeitherReportsNorWipes)
     EXPECT_EQ(0, g_log.wipes);
     EXPECT_TRUE(g_log.written.empty());
 }
+
+// Reports fall exactly where the count after a symbol is a multiple of the
+// step. With a step of 1 every symbol end is reported, which gives the
+// symbol ends of a stream with matches of all lengths; every other bar
+// width must report exactly those of them that are multiples of its step.
+TEST_F(DecodeProgressTest, ReportsAtEveryMultipleOfTheStepAfterASymbol)
+{
+    Bytes data = SkewedNoise(60000, 21);
+    Bytes text = CounterBytes(20000);
+    data.insert(data.end(), text.begin(), text.end());
+    for (size_t i = 0; i < 40000; i++)
+        data.push_back((uint8_t)("velk setup "[i % 11] + (i / 3000) % 2));
+    size_t symbols = 0;
+    const Bytes stream = EncodeLzhuf1988(data.data(), data.size(), &symbols);
+    const uint32_t length = (uint32_t)data.size();
+
+    g_log = ProgressLog();
+    g_log.width = (int)length; // step 1
+    ExpectDecodesTo(stream, data);
+    const std::vector<uint32_t> ends = g_log.written;
+    ASSERT_EQ(symbols, ends.size());
+    ASSERT_EQ(length, ends.back());
+
+    const int widths[] = {2, 7, 171, 999, 4096, 60000};
+    for (int width : widths) {
+        SCOPED_TRACE(width);
+        g_log = ProgressLog();
+        g_log.width = width;
+        ExpectDecodesTo(stream, data);
+        const uint32_t step = length / (uint32_t)width;
+        std::vector<uint32_t> expected;
+        for (uint32_t end : ends)
+            if (end % step == 0)
+                expected.push_back(end);
+        EXPECT_TRUE(g_log.written == expected) << g_log.written.size() << " reports, "
+                                               << expected.size() << " expected";
+        EXPECT_EQ(1, g_log.wipes);
+        EXPECT_EQ(0, g_log.reportsAfterWipe);
+    }
+}
+
+#ifdef __GLIBC__
+// An output that takes `capacity` bytes and then fails every write, as a
+// full disk does; unbuffered, so that each fwrite of the decoder reaches it.
+struct FillingSink {
+    size_t capacity;
+    size_t taken;
+    size_t triedAfterFailure; // bytes offered after the first failed write
+    int failed;
+};
+
+ssize_t FillingSinkWrite(void* cookie, const char* buffer, size_t size)
+{
+    (void)buffer;
+    FillingSink* sink = (FillingSink*)cookie;
+    if (sink->failed) {
+        sink->triedAfterFailure += size;
+        return -1;
+    }
+    if (sink->taken + size > sink->capacity) {
+        sink->failed = 1;
+        return -1;
+    }
+    sink->taken += size;
+    return (ssize_t)size;
+}
+
+// The disk fills part way: the decoder returns 0 at the failed write,
+// writes nothing more (the C library may retry what that one write held),
+// reports nothing more, does not wipe the bar, and stops reading its input.
+TEST_F(DecodeProgressTest, WriteFailurePartWayEndsTheDecodingAtOnce)
+{
+    Bytes data;
+    if (!ReadPrefix(kUser32, 400000, &data))
+        data = SkewedNoise(400000, 4);
+    const Bytes stream = EncodeLzhuf1988(data.data(), data.size());
+    const size_t capacities[] = {0, 1, 4095, 100000};
+    for (size_t capacity : capacities) {
+        SCOPED_TRACE(capacity);
+        g_log = ProgressLog();
+        g_log.width = 400;
+        FillingSink sink = {capacity, 0, 0, 0};
+        cookie_io_functions_t io = {nullptr, FillingSinkWrite, nullptr, nullptr};
+        FILE* out = fopencookie(&sink, "wb", io);
+        ASSERT_NE(nullptr, out);
+        setvbuf(out, nullptr, _IONBF, 0);
+        FILE* in = TempWith(stream);
+        ASSERT_NE(nullptr, in);
+        EXPECT_EQ(0, DecodeSegment(in, out));
+        EXPECT_EQ(1, sink.failed);
+        EXPECT_LE(sink.triedAfterFailure, 4096u + 60u);
+        EXPECT_EQ(0, g_log.wipes);
+        for (uint32_t w : g_log.written)
+            EXPECT_LE(w, capacity + 4096 + 60) << "reported far beyond what the disk took";
+        EXPECT_LT(ftell(in), (long)stream.size() / 2) << "kept reading after the failed write";
+        fclose(in);
+        fclose(out);
+    }
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // The builder's encoder.
@@ -631,6 +898,105 @@ TEST(LzhufEncoder, CleanSegmentWithPayloadMarkerKeepsTheSize)
     EXPECT_FALSE(EndsWithPrefix(clean, "KWAZ"));
     EXPECT_LE(clean.size(), plain.size() + 2);
     ExpectDecodesTo(clean, data);
+}
+
+} // namespace
+
+namespace {
+
+// The whole segment is clean, length header included. The header is fixed
+// by the size: where it holds the marker (sizes chosen so that it does, for
+// markers short enough to fit), no clean encoding exists and the encoder
+// says so; otherwise no byte of the stream, header or code, starts the
+// marker anywhere, and a one-character marker is missing from every byte.
+TEST(LzhufEncoder, CleanSegmentContractCoversTheLengthHeader)
+{
+    struct Case {
+        const char* marker;
+        uint32_t size;
+        int result;
+        int problem;
+    };
+    const Case cases[] = {
+        {"K", 75, 0, CleanSegmentHeaderHoldsMarker},          // 4B 00 00 00
+        {"K", 0x4B00 + 7, 0, CleanSegmentHeaderHoldsMarker},  // 07 4B 00 00
+        {"KW", 0x574B, 0, CleanSegmentHeaderHoldsMarker},     // 4B 57 00 00
+        {"W", 0x5700 + 75, 0, CleanSegmentHeaderHoldsMarker}, // 4B 57 00 00 holds "W"
+        {"\x01", 1, 0, CleanSegmentHeaderHoldsMarker},        // 01 00 00 00
+        {"KW", 75, 1, CleanSegmentOk},                        // 4B, then 00: no "KW"
+        {"K", 76, 1, CleanSegmentOk},
+        {"K", 5000, 1, CleanSegmentOk},
+        {"AZ", 0x5A41, 0, CleanSegmentHeaderHoldsMarker},     // 41 5A 00 00
+        {"ZA", 0x5A41, 1, CleanSegmentOk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.marker) + " " + std::to_string(c.size));
+        // Text with repeats, so that the encoder has decisions to change.
+        Bytes data;
+        for (uint32_t i = 0; data.size() < c.size; i++) {
+            const std::string line = "line " + std::to_string(i * 7 % 1000) + " of the velk settings\r\n";
+            data.insert(data.end(), line.begin(), line.end());
+        }
+        data.resize(c.size);
+        Bytes out{9, 9, 9};
+        int problem = -1;
+        ASSERT_EQ(c.result, EncodeCleanSegment(data.data(), c.size, c.marker, 0, &out, &problem));
+        EXPECT_EQ(c.problem, problem) << CleanSegmentProblemText(problem);
+        if (c.result == 0) {
+            EXPECT_TRUE(out == (Bytes{9, 9, 9})) << "output changed on failure";
+            EXPECT_NE(std::string::npos, std::string(CleanSegmentProblemText(problem)).find("no clean encoding exists"));
+            continue;
+        }
+        EXPECT_FALSE(Contains(out, c.marker));
+        EXPECT_FALSE(EndsWithPrefix(out, c.marker));
+        ExpectDecodesTo(out, data);
+    }
+}
+
+// Every clean stream whose last byte has spare bits has variants: the
+// first ones differ from the default only in those bits, keep its size,
+// decode the same and stay clean. Inputs of literals only (no decision can
+// be changed) are the ones that used to have no second variant.
+TEST(LzhufEncoder, CleanVariantsFromTheSpareBitsOfTheLastByte)
+{
+    int withSpareBits = 0;
+    for (uint32_t size = 256; size < 296; size++) {
+        SCOPED_TRACE(size);
+        Bytes data(size);
+        uint32_t x = size * 2654435761u;
+        for (uint32_t i = 0; i < size; i++) {
+            x = x * 1103515245u + 12345u;
+            data[i] = (uint8_t)(x >> 16);
+        }
+        Bytes clean;
+        ASSERT_EQ(1, EncodeCleanSegment(data.data(), size, "KWAZ", 0, &clean));
+        FILE* in = TempWith(clean);
+        FILE* out = tmpfile();
+        ASSERT_TRUE(in && out);
+        DecodeAccount account;
+        ASSERT_EQ(DecodeComplete, DecodeSegmentChecked(in, out, &account));
+        fclose(in);
+        fclose(out);
+        const uint64_t spare = 8 * (uint64_t)(clean.size() - 4) - account.usedBits;
+        Bytes variant;
+        int problem = -1;
+        int got = EncodeCleanSegment(data.data(), size, "KWAZ", 1, &variant, &problem);
+        if (spare == 0) {
+            if (!got) {
+                EXPECT_EQ(CleanSegmentNoSuchVariant, problem);
+            }
+            continue;
+        }
+        withSpareBits++;
+        ASSERT_EQ(1, got) << CleanSegmentProblemText(problem);
+        EXPECT_EQ(clean.size(), variant.size());
+        EXPECT_TRUE(Bytes(clean.begin(), clean.end() - 1) == Bytes(variant.begin(), variant.end() - 1));
+        EXPECT_NE(clean.back(), variant.back());
+        EXPECT_FALSE(Contains(variant, "KWAZ"));
+        EXPECT_FALSE(EndsWithPrefix(variant, "KWAZ"));
+        ExpectDecodesTo(variant, data);
+    }
+    EXPECT_GT(withSpareBits, 20);
 }
 
 } // namespace

@@ -109,6 +109,99 @@ TEST(Pack, SteersTheChecksumAwayFromAForbiddenValue)
     EXPECT_EQ(ToolOk, VerifyPayload(steered, &error)) << error;
 }
 
+// A rule that refuses the first `count` checksums it is asked about.
+struct RefuseFirst {
+    int count;
+    std::vector<uint32_t> refused;
+};
+
+int RefuseFirstCrcs(uint32_t crc, void* context)
+{
+    RefuseFirst* rule = static_cast<RefuseFirst*>(context);
+    if (static_cast<int>(rule->refused.size()) >= rule->count)
+        return 0;
+    rule->refused.push_back(crc);
+    return 1;
+}
+
+// The steering finds a way out through the variants of any of the files.
+// The last file here is the single byte "z", whose code fills its one byte
+// exactly and offers no decision to change: it has no variant at all, so
+// refusing the first checksums forces the steering through the variants
+// of the other files.
+TEST(Pack, SteeringFindsAWayOutThroughAnyFile)
+{
+    InputFolder folder("pack_way_out");
+    WriteText(folder.path + "/urls.ini", "z");
+    static PackedPayload payload;
+    std::string error;
+    ASSERT_EQ(ToolOk, ReadPayloadInputs(folder.path, &payload, &error)) << error;
+    RefuseFirst rule = {25, {}};
+    CrcRules rules = {0, 0, RefuseFirstCrcs, &rule};
+    ASSERT_EQ(ToolOk, BuildPayload(&payload, &error, rules)) << error;
+    EXPECT_EQ(25u, rule.refused.size());
+    EXPECT_EQ(0u, payload.files[kInstallFileCount - 1].variant);
+    int varied = 0;
+    for (const PackedFile& file : payload.files)
+        varied += file.variant > 0;
+    EXPECT_EQ(1, varied) << "one file steers, the others keep their default encoding";
+    for (uint32_t crc : rule.refused)
+        EXPECT_NE(crc, payload.crc);
+    EXPECT_EQ(ToolOk, VerifyPayload(payload, &error)) << error;
+}
+
+// The rules: 0 always refused, one more value, any of the CRC's four
+// little-endian bytes being the marker's first character, and a predicate.
+TEST(Pack, CrcRulesRefuseWhatTheyName)
+{
+    int (*odd)(uint32_t, void*) = [](uint32_t crc, void*) { return static_cast<int>(crc & 1); };
+    struct Case {
+        CrcRules rules;
+        uint32_t crc;
+        int allowed;
+    } cases[] = {
+        {{0, 0, nullptr, nullptr}, 0, 0},
+        {{0, 0, nullptr, nullptr}, 0x12345678, 1},
+        {{0x12345678, 0, nullptr, nullptr}, 0x12345678, 0},
+        {{0, 1, nullptr, nullptr}, 0x4B000000, 0},
+        {{0, 1, nullptr, nullptr}, 0x00004B00, 0},
+        {{0, 1, nullptr, nullptr}, 0x1234564B, 0},
+        {{0, 1, nullptr, nullptr}, 0x4A4C4D4E, 1},
+        {{0, 0, nullptr, nullptr}, 0x1234564B, 1},
+        {{0, 0, odd, nullptr}, 0x12345679, 0},
+        {{0, 0, odd, nullptr}, 0x12345678, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.allowed, CrcAllowed(c.rules, c.crc)) << std::hex << c.crc;
+}
+
+// With the marker-character rule on top of a refused default, the payload
+// gets a CRC none of whose bytes is "K"; a rule that refuses everything
+// ends in a clear message once every variant of every file has been tried.
+TEST(Pack, SteersByTheRulesOrSaysThatNoEncodingFits)
+{
+    InputFolder folder("pack_rules");
+    static PackedPayload payload, steered;
+    std::string error;
+    ASSERT_EQ(ToolOk, ReadPayloadInputs(folder.path, &payload, &error));
+    ASSERT_EQ(ToolOk, BuildPayload(&payload, &error));
+    ASSERT_EQ(ToolOk, ReadPayloadInputs(folder.path, &steered, &error));
+    CrcRules rules = {payload.crc, 1, nullptr, nullptr};
+    ASSERT_EQ(ToolOk, BuildPayload(&steered, &error, rules)) << error;
+    EXPECT_NE(payload.crc, steered.crc);
+    for (int b = 0; b < 4; b++)
+        EXPECT_NE('K', static_cast<char>(steered.crc >> (8 * b))) << std::hex << steered.crc;
+    EXPECT_EQ(ToolOk, VerifyPayload(steered, &error)) << error;
+
+    static PackedPayload hopeless;
+    ASSERT_EQ(ToolOk, ReadPayloadInputs(folder.path, &hopeless, &error));
+    int (*never)(uint32_t, void*) = [](uint32_t, void*) { return 1; };
+    CrcRules refuseAll = {0, 0, never, nullptr};
+    EXPECT_EQ(ToolMalformed, BuildPayload(&hopeless, &error, refuseAll));
+    EXPECT_NE(std::string::npos, error.find("no encoding of the ten files gives the payload a checksum the rules allow"))
+        << error;
+}
+
 TEST(Pack, VerifyRefusesABrokenContainer)
 {
     InputFolder folder("pack_broken");

@@ -27,7 +27,7 @@ uint32_t ScanBytes(const std::string& bytes, PayloadScanReport* report = NULL)
     fclose(f);
     char marker[kMarkerBufferSize];
     AssembleMarker(marker);
-    uint32_t crc = ScanPayloadCrc(path, marker);
+    uint32_t crc = ScanPayloadFile(path, marker, NULL);
     if (report) {
         f = fopen(path, "rb");
         EXPECT_EQ(crc, ScanPayloadStream(f, marker, report));
@@ -120,9 +120,9 @@ TEST(PayloadScan, FailuresReadAsZero)
     // No marker at all: the initial register complemented.
     EXPECT_EQ(0u, ScanBytes("no marker in this image, only K and KW and KWA"));
     // A file that cannot be opened.
-    EXPECT_EQ(0u, ScanPayloadCrc("no-such-file.bin", marker));
+    EXPECT_EQ(0u, ScanPayloadFile("no-such-file.bin", marker, NULL));
     // A folder opens on some systems but its reads fail.
-    EXPECT_EQ(0u, ScanPayloadCrc(".", marker));
+    EXPECT_EQ(0u, ScanPayloadFile(".", marker, NULL));
 }
 
 } // namespace

@@ -17,7 +17,7 @@
 #include <vector>
 #include <zlib.h>
 
-#include "install/install_file_table.h"
+#include "payload/install_file_table.h"
 #include "tests/reference/lzhuf1988.h"
 #include "tests/test_files.h"
 

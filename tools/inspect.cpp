@@ -1,6 +1,6 @@
 #include "tools/inspect.h"
 
-#include "install/install_file_table.h"
+#include "payload/install_file_table.h"
 #include "payload/marker_matcher.h"
 #include "payload/payload_scan.h"
 #include "tools/file_io.h"

@@ -119,6 +119,7 @@ struct EncoderRun {
     size_t markerLength;
     unsigned attempts;
     size_t lowestRewind; // lowest chunk mark rewound to, for the variants
+    int problem;         // why a clean encoding failed (CleanSegmentProblem)
 };
 
 bool BanLess(const Ban& a, const Ban& b)
@@ -178,6 +179,36 @@ void RebuildHuffTree(HuffTree* t)
     }
 }
 
+// The last node from l on whose frequency is below k, given that l's is:
+// the end of the run of nodes that share the old frequency k - 1. The
+// frequency table is always in increasing order; short runs are scanned,
+// long ones galloped over and halved. The sentinel at T is never below k.
+int EndOfRun(const uint16_t* freq, int l, unsigned k)
+{
+    for (int n = 0; n < 3; n++, l++) {
+        if (k <= freq[l + 1])
+            return l;
+    }
+    int lo = l, hi = l + 1;
+    for (int step = 1; k > freq[hi];) {
+        lo = hi;
+        step *= 2;
+        hi += step;
+        if (hi >= kNodeCount) {
+            hi = kNodeCount;
+            break;
+        }
+    }
+    while (hi - lo > 1) {
+        int mid = (lo + hi) / 2;
+        if (k > freq[mid])
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 void UpdateHuffTree(HuffTree* t, int symbol)
 {
     if (t->freq[kRoot] == kMaxFreq)
@@ -186,9 +217,7 @@ void UpdateHuffTree(HuffTree* t, int symbol)
     do {
         uint16_t k = ++t->freq[node];
         if (k > t->freq[node + 1]) {
-            int l = node + 1;
-            while (k > t->freq[l + 1])
-                l++;
+            int l = EndOfRun(t->freq, node + 1, k);
             t->freq[node] = t->freq[l];
             t->freq[l] = k;
             int a = t->child[node];
@@ -221,15 +250,21 @@ void SymbolCosts(const HuffTree* t, uint32_t cost[kSymbolCount])
     }
 }
 
+// Appends the low `count` bits of `value` (at most 32), most significant
+// first, a byte at a time.
 void PutBits(BitWriter* w, uint32_t value, int count)
 {
-    for (int i = count - 1; i >= 0; i--) {
-        w->pending = (uint8_t)(w->pending | ((value >> i) & 1u) << (7 - w->pendingBits));
-        if (++w->pendingBits == 8) {
-            w->bytes.push_back(w->pending);
-            w->pending = 0;
-            w->pendingBits = 0;
-        }
+    int room = 8 - w->pendingBits;
+    while (count >= room) {
+        count -= room;
+        w->bytes.push_back((uint8_t)(w->pending | ((value >> count) & ((1u << room) - 1))));
+        w->pending = 0;
+        w->pendingBits = 0;
+        room = 8;
+    }
+    if (count > 0) {
+        w->pending = (uint8_t)(w->pending | (value & ((1u << count) - 1)) << (room - count));
+        w->pendingBits += count;
     }
 }
 
@@ -238,19 +273,37 @@ uint64_t BitPosition(const BitWriter* w)
     return (uint64_t)w->bytes.size() * 8 + (uint64_t)w->pendingBits;
 }
 
-// Writes the code of a symbol, root first. Codes may be longer than 16
-// bits, so the path is collected whole before it is written.
+// Writes the code of a symbol, root first. The path from the leaf up gives
+// the code's bits from its last to its first, so collecting them from the
+// bottom of a word up leaves the code in the word as it is written. Codes
+// longer than a word (which no tree of this weight has) go bit by bit.
 void PutSymbol(HuffTree* t, BitWriter* w, int symbol)
 {
-    uint8_t path[kNodeCount];
+    uint64_t code = 0;
     int depth = 0;
     int k = t->parent[symbol + kNodeCount];
     do {
-        path[depth++] = (uint8_t)(k & 1);
+        if (depth == 64)
+            break;
+        code |= (uint64_t)(k & 1) << depth;
+        depth++;
         k = t->parent[k];
     } while (k != kRoot);
-    while (depth > 0)
-        PutBits(w, path[--depth], 1);
+    if (k == kRoot) {
+        if (depth > 32)
+            PutBits(w, (uint32_t)(code >> 32), depth - 32);
+        PutBits(w, (uint32_t)code, depth < 32 ? depth : 32);
+    } else {
+        uint8_t path[kNodeCount];
+        depth = 0;
+        k = t->parent[symbol + kNodeCount];
+        do {
+            path[depth++] = (uint8_t)(k & 1);
+            k = t->parent[k];
+        } while (k != kRoot);
+        while (depth > 0)
+            PutBits(w, path[--depth], 1);
+    }
     UpdateHuffTree(t, symbol);
 }
 
@@ -273,78 +326,132 @@ uint32_t PositionCost(unsigned distance)
     return kPositionCodeLength[(distance - 1) >> 6] + 6u;
 }
 
+// Bytes in little-endian order, so that the first of them is the lowest.
+inline uint64_t LoadLittleEndian64(const uint8_t* p)
+{
+    return (uint64_t)p[0] | (uint64_t)p[1] << 8 | (uint64_t)p[2] << 16 | (uint64_t)p[3] << 24 |
+           (uint64_t)p[4] << 32 | (uint64_t)p[5] << 40 | (uint64_t)p[6] << 48 | (uint64_t)p[7] << 56;
+}
+
+// How far a and b agree from `len` on, up to `limit`: eight bytes at a
+// time, the first difference found from the lowest non-zero byte of the
+// two words' XOR.
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t limit)
+{
+    while (len + 8 <= limit) {
+        uint64_t x = LoadLittleEndian64(a + len) ^ LoadLittleEndian64(b + len);
+        if (x != 0) {
+            if ((x & 0xFFFFFFFFu) == 0) {
+                len += 4;
+                x >>= 32;
+            }
+            if ((x & 0xFFFF) == 0) {
+                len += 2;
+                x >>= 16;
+            }
+            if ((x & 0xFF) == 0)
+                len += 1;
+            return len;
+        }
+        len += 8;
+    }
+    while (len < limit && a[len] == b[len])
+        len++;
+    return len;
+}
+
 // Lists, for every data position, matches of increasing length, each at the
 // nearest distance met on the way down a binary search tree of the window
 // (the tree is re-rooted at every position, so nodes get older going down).
+// Tree nodes live in slots by position modulo a power of two larger than
+// the window; a node further back than 4096 is cut off before it is
+// reached, so a slot is reused only when nothing can lead to it.
+const uint32_t kWindow = kRingSize; // distances 1..4096
+const uint32_t kSlots = 2 * kRingSize;
+const int32_t kNone = -1;
+
+// Inserts position `pos` of `text` at the root of the tree that starts at
+// `match`, searching it on the way down: nodes met further down are older,
+// and each match longer than all before it goes into `found` as
+// length << 12 | (distance - 1). Returns how many.
+int SearchTree(int32_t* son, const uint8_t* text, uint32_t pos, int32_t match, uint32_t limit,
+               uint32_t* found)
+{
+    const uint8_t* const cur = text + pos;
+    int32_t* ptr0 = son + 2 * (size_t)(pos & (kSlots - 1)) + 1;
+    int32_t* ptr1 = son + 2 * (size_t)(pos & (kSlots - 1));
+    uint32_t len0 = 0, len1 = 0, best = kMinMatch - 1;
+    int count = 0;
+    for (int cycles = kMatchCycles;; cycles--) {
+        const uint32_t delta = pos - (uint32_t)match;
+        if (match == kNone || delta > kWindow || cycles == 0) {
+            *ptr0 = *ptr1 = kNone;
+            return count;
+        }
+        int32_t* const pair = son + 2 * (size_t)((uint32_t)match & (kSlots - 1));
+        const uint8_t* const cand = text + (uint32_t)match;
+        uint32_t len = len0 < len1 ? len0 : len1;
+        if (cand[len] == cur[len]) {
+            len = MatchLength(cand, cur, len + 1, limit);
+            if (len > best) {
+                best = len;
+                found[count++] = len << 12 | (delta - 1);
+            }
+            if (len == limit) {
+                *ptr1 = pair[0];
+                *ptr0 = pair[1];
+                return count;
+            }
+        }
+        if (cand[len] < cur[len]) {
+            *ptr1 = match;
+            ptr1 = pair + 1;
+            match = *ptr1;
+            len1 = len;
+        } else {
+            *ptr0 = match;
+            ptr0 = pair;
+            match = *ptr0;
+            len0 = len;
+        }
+    }
+}
+
 void FindMatches(EncoderRun* run)
 {
     const uint32_t total = kPrefilled + run->size;
-    std::vector<uint8_t> text(total);
-    memset(text.data(), ' ', kPrefilled);
-    memcpy(text.data() + kPrefilled, run->data, run->size);
+    std::vector<uint8_t> textBytes(total);
+    uint8_t* const text = textBytes.data();
+    memset(text, ' ', kPrefilled);
+    memcpy(text + kPrefilled, run->data, run->size);
 
-    const uint32_t cyclic = kRingSize + 1; // distances 1..4096
-    const int32_t kNone = -1;
-    std::vector<int32_t> head((size_t)1 << kHashBits, kNone);
-    std::vector<int32_t> son(2 * (size_t)cyclic, kNone);
+    std::vector<int32_t> headSlots((size_t)1 << kHashBits, kNone);
+    std::vector<int32_t> sonSlots(2 * (size_t)kSlots, kNone);
+    int32_t* const head = headSlots.data();
+    int32_t* const son = sonSlots.data();
 
     run->matchStart.assign(run->size + 1, 0);
-    run->matchList.clear();
-    run->matchList.reserve(run->size * 2);
+    std::vector<uint32_t>& list = run->matchList;
+    list.clear();
+    list.reserve(run->size * 2);
 
+    uint32_t found[kMaxMatch];
     for (uint32_t pos = 0; pos < total; pos++) {
         if (pos >= kPrefilled)
-            run->matchStart[pos - kPrefilled] = (uint32_t)run->matchList.size();
-        uint32_t limit = std::min<uint32_t>(kMaxMatch, total - pos);
+            run->matchStart[pos - kPrefilled] = (uint32_t)list.size();
+        const uint32_t limit = std::min<uint32_t>(kMaxMatch, total - pos);
         if (limit < (uint32_t)kMinMatch)
             continue;
-        const uint8_t* cur = &text[pos];
+        const uint8_t* const cur = text + pos;
         uint32_t h = ((uint32_t)cur[0] | (uint32_t)cur[1] << 8 | (uint32_t)cur[2] << 16) * 2654435761u;
         h >>= 32 - kHashBits;
-        int32_t match = head[h];
+        const int32_t match = head[h];
         head[h] = (int32_t)pos;
-
-        int32_t* ptr0 = &son[2 * (size_t)(pos % cyclic) + 1];
-        int32_t* ptr1 = &son[2 * (size_t)(pos % cyclic)];
-        uint32_t len0 = 0, len1 = 0, best = kMinMatch - 1;
-        int cycles = kMatchCycles;
-        for (;;) {
-            uint32_t delta = pos - (uint32_t)match;
-            if (match == kNone || delta >= cyclic || cycles-- == 0) {
-                *ptr0 = *ptr1 = kNone;
-                break;
-            }
-            int32_t* pair = &son[2 * (size_t)((uint32_t)match % cyclic)];
-            const uint8_t* cand = &text[(uint32_t)match];
-            uint32_t len = std::min(len0, len1);
-            if (cand[len] == cur[len]) {
-                while (++len < limit && cand[len] == cur[len]) {
-                }
-                if (len > best) {
-                    best = len;
-                    if (pos >= kPrefilled)
-                        run->matchList.push_back(len << 12 | (delta - 1));
-                }
-                if (len == limit) {
-                    *ptr1 = pair[0];
-                    *ptr0 = pair[1];
-                    break;
-                }
-            }
-            if (cand[len] < cur[len]) {
-                *ptr1 = match;
-                ptr1 = pair + 1;
-                match = *ptr1;
-                len1 = len;
-            } else {
-                *ptr0 = match;
-                ptr0 = pair;
-                match = *ptr0;
-                len0 = len;
-            }
-        }
+        const int count = SearchTree(son, text, pos, match, limit, found);
+        if (pos >= kPrefilled)
+            list.insert(list.end(), found, found + count);
     }
-    run->matchStart[run->size] = (uint32_t)run->matchList.size();
+    run->matchStart[run->size] = (uint32_t)list.size();
 }
 
 bool IsBanned(const EncoderRun* run, const Token& token)
@@ -380,17 +487,29 @@ void ParseChunk(EncoderRun* run, uint32_t start, std::vector<Token>* chosen)
         const bool bansHere = ban != run->bans.end() && ban->pos == pos;
         uint32_t length = kMinMatch;
         bool matched = false;
+        uint32_t* const price = &run->price[i];
         for (uint32_t m = run->matchStart[pos]; m < run->matchStart[pos + 1]; m++) {
             const uint32_t top = std::min(run->matchList[m] >> 12, end - pos);
             const uint32_t distance = (run->matchList[m] & 0xFFF) + 1;
             const uint32_t withPosition = base + PositionCost(distance);
+            if (!bansHere) {
+                for (; length <= top; length++) {
+                    uint32_t c = withPosition + symbolCost[253 + length];
+                    if (c <= price[length]) {
+                        price[length] = c;
+                        run->stepLength[i + length] = (uint16_t)length;
+                        run->stepDistance[i + length] = (uint16_t)distance;
+                    }
+                }
+                continue;
+            }
             for (; length <= top; length++) {
-                if (bansHere && IsBanned(run, Token{pos, (uint16_t)length, (uint16_t)distance}))
+                if (IsBanned(run, Token{pos, (uint16_t)length, (uint16_t)distance}))
                     continue;
                 matched = true;
                 uint32_t c = withPosition + symbolCost[253 + length];
-                if (c <= run->price[i + length]) {
-                    run->price[i + length] = c;
+                if (c <= price[length]) {
+                    price[length] = c;
                     run->stepLength[i + length] = (uint16_t)length;
                     run->stepDistance[i + length] = (uint16_t)distance;
                 }
@@ -536,10 +655,14 @@ int EncodeRest(EncoderRun* run)
         const long bad = FindMarker(run->writer.bytes, from, run->marker, run->markerLength);
         if (bad < 0)
             continue;
-        if (bad < 4)
-            return 0; // the length header itself holds the marker
-        if (!BanAtBit(run, (uint64_t)bad * 8 + 7))
+        // An occurrence that begins in the length header can only be
+        // avoided through the first code bytes; when that fails, no clean
+        // encoding exists for this length.
+        const bool fromHeader = bad - (long)run->markerLength + 1 < 4;
+        if (bad < 4 || !BanAtBit(run, (uint64_t)bad * 8 + 7)) {
+            run->problem = fromHeader ? CleanSegmentHeaderStartsMarker : CleanSegmentNoRepair;
             return 0;
+        }
         pos = run->marks.back().pos;
         atMark = true;
     }
@@ -554,6 +677,7 @@ void StartRun(EncoderRun* run, const uint8_t* data, uint32_t size, const char* m
     run->markerLength = markerLength;
     run->attempts = 0;
     run->lowestRewind = 0;
+    run->problem = CleanSegmentOk;
     FindMatches(run);
     InitHuffTree(&run->tree);
     for (int b = 0; b < 4; b++)
@@ -572,24 +696,54 @@ void FinishStream(const EncoderRun* run, unsigned pad, std::vector<uint8_t>* out
         out->push_back((uint8_t)(run->writer.pending | (pad & ((1u << (8 - run->writer.pendingBits)) - 1))));
 }
 
-// Codes the rest and makes the end clean too: no marker through the last
-// byte and no marker prefix at the very end. The spare bits of the last
+// Whether a finished stream ends clean: no marker through its last byte and
+// no marker prefix at its very end (what comes before was checked as it
+// was coded).
+bool EndsClean(const EncoderRun* run, const std::vector<uint8_t>& s)
+{
+    const size_t from = s.size() >= run->markerLength ? s.size() - run->markerLength : 0;
+    return FindMarker(s, from, run->marker, run->markerLength) < 0 &&
+           !EndsWithMarkerPrefix(s, run->marker, run->markerLength);
+}
+
+// Where the marker through the last byte, or the marker prefix at the very
+// end, of an unclean stream begins.
+size_t EndTroubleStart(const EncoderRun* run, const std::vector<uint8_t>& s)
+{
+    const size_t from = s.size() >= run->markerLength ? s.size() - run->markerLength : 0;
+    const long bad = FindMarker(s, from, run->marker, run->markerLength);
+    if (bad >= 0)
+        return (size_t)bad + 1 - run->markerLength;
+    for (size_t k = std::min(run->markerLength - 1, s.size()); k > 0; k--) {
+        if (memcmp(&s[s.size() - k], run->marker, k) == 0)
+            return s.size() - k;
+    }
+    return s.size();
+}
+
+// Number of values the spare bits of the last byte can take (1: none).
+unsigned PadCount(const EncoderRun* run)
+{
+    return run->writer.pendingBits > 0 ? 1u << (8 - run->writer.pendingBits) : 1u;
+}
+
+// Codes the rest and makes the end clean too. The spare bits of the last
 // byte are tried first; only then is a decision forbidden.
 int FinishClean(EncoderRun* run, std::vector<uint8_t>* out)
 {
     for (;;) {
         if (!EncodeRest(run))
             return 0;
-        const unsigned pads = run->writer.pendingBits > 0 ? 1u << (8 - run->writer.pendingBits) : 1u;
-        for (unsigned pad = 0; pad < pads; pad++) {
+        for (unsigned pad = 0; pad < PadCount(run); pad++) {
             FinishStream(run, pad, out);
-            const size_t from = out->size() >= run->markerLength ? out->size() - run->markerLength : 0;
-            if (FindMarker(*out, from, run->marker, run->markerLength) < 0 &&
-                !EndsWithMarkerPrefix(*out, run->marker, run->markerLength))
+            if (EndsClean(run, *out))
                 return 1;
         }
-        if (!BanAtBit(run, (uint64_t)out->size() * 8 - 1))
+        if (!BanAtBit(run, (uint64_t)out->size() * 8 - 1)) {
+            run->problem = EndTroubleStart(run, *out) < 4 ? CleanSegmentHeaderStartsMarker
+                                                          : CleanSegmentNoRepair;
             return 0;
+        }
     }
 }
 
@@ -601,18 +755,34 @@ uint64_t StreamHash(const std::vector<uint8_t>& s)
     return h ^ s.size();
 }
 
-// Variants: candidate k forbids, in the clean default parse, the k-th
-// decision from the end that can be forbidden, and codes again (cleanly)
-// from its chunk, so everything before that chunk stays as in variant 0.
-// Different candidates can end in the same stream; variant v is the v-th
-// candidate whose stream differs from variant 0 and from every earlier one.
-// `stream` holds the clean default stream on entry.
+// Variants. The first ones differ from variant 0 only in the spare bits of
+// the last byte (same code, same size): every other value of them that
+// leaves the end clean, in increasing order. After those, candidate k
+// forbids, in the clean default parse, the k-th decision from the end that
+// can be forbidden, and codes again (cleanly) from its chunk, so everything
+// before that chunk stays as in variant 0. Different candidates can end in
+// the same stream; variant v is the v-th candidate whose stream differs
+// from variant 0 and from every earlier one. `stream` holds the clean
+// default stream on entry.
 int MakeVariant(EncoderRun* run, unsigned variant, std::vector<uint8_t>* stream)
 {
+    std::vector<uint64_t> seen(1, StreamHash(*stream));
+    std::vector<uint8_t> padded;
+    for (unsigned pad = 0; pad < PadCount(run); pad++) {
+        FinishStream(run, pad, &padded);
+        const uint64_t h = StreamHash(padded);
+        if (!EndsClean(run, padded) || std::find(seen.begin(), seen.end(), h) != seen.end())
+            continue;
+        seen.push_back(h);
+        if (seen.size() == (size_t)variant + 1) {
+            stream->swap(padded);
+            return 1;
+        }
+    }
+
     const std::vector<Token> baseTokens = run->tokens;
     const std::vector<Ban> baseBans = run->bans;
     const unsigned baseAttempts = run->attempts;
-    std::vector<uint64_t> seen(1, StreamHash(*stream));
     size_t intact = run->marks.size() - 1; // marks[0..intact] belong to the default run
     long index = (long)baseTokens.size();
     const unsigned maxCandidates = 4 * variant + 64;
@@ -678,19 +848,57 @@ int EncodeLzhuf(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out)
 }
 
 int EncodeCleanSegment(const uint8_t* data, uint32_t size, const char* marker, unsigned variant,
-                       std::vector<uint8_t>* out)
+                       std::vector<uint8_t>* out, int* problem)
 {
+    int unused;
+    if (!problem)
+        problem = &unused;
     size_t markerLength = 0;
-    if (!out || size == 0 || !data || !ValidMarker(marker, &markerLength))
+    if (!out || size == 0 || !data || !ValidMarker(marker, &markerLength)) {
+        *problem = CleanSegmentBadArguments;
         return 0;
+    }
+    // The length header is fixed by the size: when it holds the marker, no
+    // encoding of the data can help.
+    const std::vector<uint8_t> header = {(uint8_t)size, (uint8_t)(size >> 8), (uint8_t)(size >> 16),
+                                         (uint8_t)(size >> 24)};
+    if (FindMarker(header, 0, marker, markerLength) >= 0) {
+        *problem = CleanSegmentHeaderHoldsMarker;
+        return 0;
+    }
     EncoderRun run;
     StartRun(&run, data, size, marker, markerLength);
     std::vector<uint8_t> stream;
-    if (!FinishClean(&run, &stream))
+    if (!FinishClean(&run, &stream)) {
+        *problem = run.problem;
         return 0;
-
-    if (variant > 0 && !MakeVariant(&run, variant, &stream))
+    }
+    if (variant > 0 && !MakeVariant(&run, variant, &stream)) {
+        *problem = CleanSegmentNoSuchVariant;
         return 0;
+    }
+    *problem = CleanSegmentOk;
     *out = stream;
     return 1;
+}
+
+const char* CleanSegmentProblemText(int problem)
+{
+    switch (problem) {
+    case CleanSegmentOk:
+        return "no problem";
+    case CleanSegmentBadArguments:
+        return "no data, no output, or a marker that is not 1 to 4 different characters";
+    case CleanSegmentHeaderHoldsMarker:
+        return "no clean encoding exists: the 4-byte length header, which the size fixes, holds the "
+               "segment marker";
+    case CleanSegmentHeaderStartsMarker:
+        return "no clean encoding exists: the 4-byte length header, which the size fixes, ends with "
+               "the start of the segment marker and no encoding of the first code bytes avoids the rest";
+    case CleanSegmentNoRepair:
+        return "no encoding free of the segment marker was found";
+    case CleanSegmentNoSuchVariant:
+        return "no further encoding free of the segment marker exists";
+    }
+    return "unknown problem";
 }

@@ -15,6 +15,26 @@ namespace {
 // Variants tried per file before the builder gives up steering the CRC.
 const unsigned kMaxCrcVariants = 64;
 
+// The packer's line for a file that has no clean encoding.
+std::string CleanSegmentError(const PackedFile& file, int problem)
+{
+    std::string text = file.name + ": " + CleanSegmentProblemText(problem);
+    if (problem == CleanSegmentHeaderHoldsMarker || problem == CleanSegmentHeaderStartsMarker) {
+        char header[64];
+        const uint32_t size = static_cast<uint32_t>(file.input.size());
+        snprintf(header, sizeof header, " (%u bytes give the header %02X %02X %02X %02X)", size,
+                 size & 0xFF, size >> 8 & 0xFF, size >> 16 & 0xFF, size >> 24);
+        text += header;
+    }
+    return text;
+}
+
+int EncodeFile(PackedFile* file, const char* marker, unsigned variant, int* problem)
+{
+    return EncodeCleanSegment(file->input.data(), static_cast<uint32_t>(file->input.size()), marker,
+                              variant, &file->stream, problem);
+}
+
 void AppendMarker(std::vector<uint8_t>* bytes, const char* marker)
 {
     bytes->insert(bytes->end(), marker, marker + kMarkerLength);
@@ -37,37 +57,18 @@ void JoinContainer(PackedPayload* payload, const char* marker)
     payload->crc = Crc32(joined.data(), joined.size());
 }
 
-// Runs DecodeSegment over `stream` with `pad` bytes of value `fill` after it.
-int DecodeThroughFiles(const std::vector<uint8_t>& stream, uint8_t fill, size_t pad,
-                       std::vector<uint8_t>* output)
+// Reads the whole of `stream` into `data`, in one read of its known size;
+// 0 on an error.
+int ReadBack(FILE* stream, std::vector<uint8_t>* data)
 {
-    FILE* in = tmpfile();
-    FILE* out = tmpfile();
-    int ok = in && out;
-    if (ok) {
-        ok = fwrite(stream.data(), 1, stream.size(), in) == stream.size();
-        for (size_t i = 0; ok && i < pad; i++)
-            ok = putc(fill, in) != EOF;
-        ok = ok && fflush(in) == 0;
-        rewind(in);
-    }
-    if (ok)
-        ok = DecodeSegment(in, out);
-    if (ok) {
-        ok = fflush(out) == 0;
-        rewind(out);
-        output->clear();
-        uint8_t buffer[65536];
-        size_t got;
-        while (ok && (got = fread(buffer, 1, sizeof buffer, out)) > 0)
-            output->insert(output->end(), buffer, buffer + got);
-        ok = ok && !ferror(out);
-    }
-    if (in)
-        fclose(in);
-    if (out)
-        fclose(out);
-    return ok;
+    if (fflush(stream) != 0 || fseek(stream, 0, SEEK_END) != 0)
+        return 0;
+    long size = ftell(stream);
+    if (size < 0)
+        return 0;
+    rewind(stream);
+    data->resize(static_cast<size_t>(size));
+    return size == 0 || fread(data->data(), 1, data->size(), stream) == data->size();
 }
 
 } // namespace
@@ -92,36 +93,93 @@ int ReadPayloadInputs(const std::string& dir, PackedPayload* payload, std::strin
     return ToolOk;
 }
 
-int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc)
+int CrcAllowed(const CrcRules& rules, uint32_t crc)
+{
+    if (crc == 0 || (rules.forbiddenCrc != 0 && crc == rules.forbiddenCrc))
+        return 0;
+    if (rules.avoidMarkerHead) {
+        const uint8_t head = static_cast<uint8_t>(kMarkerHead[0]);
+        for (int b = 0; b < 4; b++)
+            if ((crc >> (8 * b) & 0xFF) == head)
+                return 0;
+    }
+    if (rules.refuse && rules.refuse(crc, rules.context))
+        return 0;
+    return 1;
+}
+
+int BuildPayload(PackedPayload* payload, std::string* error, const CrcRules& rules)
 {
     char marker[kMarkerBufferSize];
     AssembleMarker(marker);
+    int problem = CleanSegmentOk;
     for (PackedFile& file : payload->files) {
         file.variant = 0;
-        if (!EncodeCleanSegment(file.input.data(), static_cast<uint32_t>(file.input.size()),
-                                marker, 0, &file.stream)) {
-            *error = file.name + ": no encoding free of the segment marker was found";
+        if (!EncodeFile(&file, marker, 0, &problem)) {
+            *error = CleanSegmentError(file, problem);
             return ToolMalformed;
         }
     }
     JoinContainer(payload, marker);
+    if (CrcAllowed(rules, payload->crc))
+        return ToolOk;
 
-    // A checksum of 0 cannot be told from a failed scan: re-encode the last
-    // file with another variant until the checksum moves away from it.
-    PackedFile& last = payload->files[kInstallFileCount - 1];
-    while (payload->crc == 0 || payload->crc == forbiddenCrc) {
-        if (++last.variant > kMaxCrcVariants) {
-            *error = last.name + ": no encoding gives the payload a usable checksum";
-            return ToolMalformed;
+    // One file at a time takes its next variant, the others keeping their
+    // default encoding. The table ends with the small settings files, which
+    // cost least to encode again, so the search goes from the last file to
+    // the first; a file without further variants drops out.
+    bool exhausted[kInstallFileCount] = {};
+    unsigned tried = 0;
+    for (unsigned variant = 1; variant <= kMaxCrcVariants; variant++) {
+        bool anyLeft = false;
+        for (int k = kInstallFileCount - 1; k >= 0; k--) {
+            if (exhausted[k])
+                continue;
+            PackedFile& file = payload->files[k];
+            std::vector<uint8_t> kept = file.stream;
+            if (!EncodeFile(&file, marker, variant, &problem)) {
+                if (problem != CleanSegmentNoSuchVariant) {
+                    *error = CleanSegmentError(file, problem);
+                    return ToolMalformed;
+                }
+                exhausted[k] = true;
+                file.stream.swap(kept);
+                continue;
+            }
+            anyLeft = true;
+            tried++;
+            file.variant = variant;
+            JoinContainer(payload, marker);
+            if (CrcAllowed(rules, payload->crc))
+                return ToolOk;
+            file.stream.swap(kept);
+            file.variant = 0;
         }
-        if (!EncodeCleanSegment(last.input.data(), static_cast<uint32_t>(last.input.size()),
-                                marker, last.variant, &last.stream)) {
-            *error = last.name + ": no encoding free of the segment marker was found";
-            return ToolMalformed;
-        }
-        JoinContainer(payload, marker);
+        if (!anyLeft)
+            break;
     }
-    return ToolOk;
+    JoinContainer(payload, marker);
+    *error = "no encoding of the ten files gives the payload a checksum the rules allow (the "
+             "default and " + std::to_string(tried) + " other encodings tried)";
+    return ToolMalformed;
+}
+
+namespace {
+
+// A usable-checksum predicate as a refusing rule.
+int RefuseUnusable(uint32_t crc, void* context)
+{
+    int (*crcUsable)(uint32_t) = *static_cast<int (**)(uint32_t)>(context);
+    return !crcUsable(crc);
+}
+
+} // namespace
+
+int BuildPayload(PackedPayload* payload, std::string* error, uint32_t forbiddenCrc,
+                 int (*crcUsable)(uint32_t crc))
+{
+    CrcRules rules = {forbiddenCrc, 0, crcUsable ? RefuseUnusable : nullptr, &crcUsable};
+    return BuildPayload(payload, error, rules);
 }
 
 int VerifyPayload(const PackedPayload& payload, std::string* error)
@@ -187,18 +245,36 @@ int DecodeStream(const std::vector<uint8_t>& stream, std::vector<uint8_t>* outpu
         *error = "stream declares a length of 0";
         return ToolMalformed;
     }
-    // The decoder reads missing input as zero bits and cannot see a stream
-    // cut short. Decode once more with one-bits after the end: a complete
-    // stream never uses the bits past its last byte, so both agree.
-    std::vector<uint8_t> checked;
-    if (!DecodeThroughFiles(stream, 0x00, 0, output) ||
-        !DecodeThroughFiles(stream, 0xFF, 8, &checked)) {
-        *error = "stream could not be decoded";
+    // One checked decoding: it stops where the symbols need bits past the
+    // stream's last byte, which a complete stream never does, so time and
+    // output stay bounded by the stream whatever length its header declares.
+    FILE* in = tmpfile();
+    FILE* out = tmpfile();
+    int ok = in && out && fwrite(stream.data(), 1, stream.size(), in) == stream.size() &&
+             fflush(in) == 0;
+    DecodeAccount account = {0, 0, 0};
+    int result = DecodeFailed;
+    if (ok) {
+        rewind(in);
+        result = DecodeSegmentChecked(in, out, &account);
+        ok = result != DecodeFailed && ReadBack(out, output);
+    }
+    if (in)
+        fclose(in);
+    if (out)
+        fclose(out);
+    if (!ok) {
+        *error = "stream could not be decoded through temporary files";
         return ToolIoError;
     }
-    if (*output != checked || output->size() != length) {
+    if (result == DecodeTruncated || account.usedBits > 8 * (uint64_t)(stream.size() - 4)) {
         *error = "stream is truncated: its code ends before the declared length of " +
                  std::to_string(length) + " bytes";
+        return ToolMalformed;
+    }
+    if (account.written != length) {
+        *error = "stream's last match runs " + std::to_string(account.written - length) +
+                 " bytes past the declared length of " + std::to_string(length) + " bytes";
         return ToolMalformed;
     }
     return ToolOk;

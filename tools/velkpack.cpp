@@ -1,6 +1,8 @@
 // velkpack: the image builder's command line.
 //
 //   velkpack pack DIR -o PAYLOAD [--crc-header FILE]
+//   velkpack build DIR --stub STUB.exe -o SETUP.exe [--licence FILE]
+//                  [--sign CERT.p12 [--password-file FILE] [--timestamp URL]]
 //   velkpack encode IN OUT
 //   velkpack decode IN OUT
 //   velkpack inspect FILE
@@ -16,11 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "install/install_file_table.h"
+#include "payload/install_file_table.h"
+#include "tools/build_installer.h"
 #include "tools/file_io.h"
 #include "tools/inspect.h"
 #include "tools/lzhuf_encoder.h"
 #include "tools/pack.h"
+#include "tools/sign_installer.h"
 
 namespace {
 
@@ -30,6 +34,18 @@ const char kPackUsage[] =
     "exact names, joins them into the marked payload container, proves it (scan\n"
     "and decode) and writes it to PAYLOAD. With --crc-header, also writes the\n"
     "payload's CRC-32 as a C++ constant for the installer build.\n";
+const char kBuildUsage[] =
+    "usage: velkpack build DIR --stub STUB.exe -o SETUP.exe [--licence FILE]\n"
+    "                      [--sign CERT.p12 [--password-file FILE] [--timestamp URL]]\n"
+    "Writes the installer SETUP.exe: the stub (any velk-setup.exe built by this\n"
+    "project, i686 or x86_64) carrying the ten files of DIR, packed as pack does,\n"
+    "and the licence text of FILE (plain text with CR LF line ends, at most 2900\n"
+    "bytes; without --licence, the stub's). The installer is proven (its\n"
+    "resources, its payload scanned from offset 0 and decoded, its CRC) before\n"
+    "it is written. With --sign, it is signed with osslsigncode using the\n"
+    "PKCS#12 certificate CERT.p12, whose password is read from FILE, with an\n"
+    "RFC 3161 time stamp from URL when given; the signature is verified and the\n"
+    "signed file proven again.\n";
 const char kEncodeUsage[] =
     "usage: velkpack encode IN OUT\n"
     "Compresses IN into one LZHUF stream (4-byte length header first) in OUT.\n";
@@ -123,6 +139,88 @@ int Pack(int argc, char** argv)
         return Fail(status, error);
     }
     PrintTable(payload);
+    return ToolOk;
+}
+
+int Build(int argc, char** argv)
+{
+    std::string dir, stub, output, licence;
+    SignOptions sign;
+    for (int i = 0; i < argc; i++) {
+        const char* option = argv[i];
+        std::string* value = NULL;
+        if (strcmp(option, "--stub") == 0)
+            value = &stub;
+        else if (strcmp(option, "-o") == 0)
+            value = &output;
+        else if (strcmp(option, "--licence") == 0)
+            value = &licence;
+        else if (strcmp(option, "--sign") == 0)
+            value = &sign.certificate;
+        else if (strcmp(option, "--password-file") == 0)
+            value = &sign.passwordFile;
+        else if (strcmp(option, "--timestamp") == 0)
+            value = &sign.timestampUrl;
+        if (value) {
+            if (i + 1 >= argc || !value->empty() || !argv[i + 1][0])
+                return Usage(kBuildUsage);
+            *value = argv[++i];
+        } else if (option[0] == '-' || !dir.empty()) {
+            return Usage(kBuildUsage);
+        } else {
+            dir = option;
+        }
+    }
+    if (dir.empty() || stub.empty() || output.empty() ||
+        (sign.certificate.empty() && (!sign.passwordFile.empty() || !sign.timestampUrl.empty())))
+        return Usage(kBuildUsage);
+
+    SetOutOfMemorySubject(dir);
+
+    static InstallerBuild build;
+    std::string error;
+    std::vector<std::string> inputs = {stub, licence, sign.certificate, sign.passwordFile};
+    for (int k = 0; k < kInstallFileCount; k++)
+        inputs.push_back(dir + "/" + InstallFileTable[k]);
+    // A first look before anything is read; AddOutput below checks the
+    // output in full, against every input as it was opened.
+    int status = CheckOutputPath(output, inputs, &error);
+    if (status == ToolOk && !sign.certificate.empty())
+        status = CheckSignOptions(sign, &error);
+    if (status == ToolOk)
+        status = ReadInstallerStub(stub, &build, &error);
+    if (status == ToolOk && !licence.empty())
+        status = ReadLicence(licence, &build, &error);
+    if (status == ToolOk)
+        status = ReadPayloadInputs(dir, &build.payload, &error);
+    OutputSet outputs = {};
+    if (status == ToolOk)
+        status = AddOutput(&outputs, output, &error);
+    if (status == ToolOk)
+        status = BuildInstallerImage(&build, &error);
+    std::vector<uint8_t> finished;
+    if (status == ToolOk && !sign.certificate.empty()) {
+        status = SignInstallerImage(build.image, sign, &finished, &error);
+        // The signature must have left the payload and the CRC as they were.
+        if (status == ToolOk)
+            status = ProveInstallerImage(finished, build.payload, build.licence, &error);
+    } else if (status == ToolOk) {
+        finished.swap(build.image);
+    }
+    if (status == ToolOk)
+        status = WriteOutput(&outputs, 0, finished.data(), finished.size(), &error);
+    if (status == ToolOk)
+        status = CommitOutputs(&outputs, &error);
+    if (status != ToolOk) {
+        DiscardOutputs(&outputs);
+        return Fail(status, error);
+    }
+    PrintTable(build.payload);
+    printf("installer: %s, %zu bytes (%s stub %s), licence %zu bytes\n", output.c_str(), finished.size(),
+           build.stubImage.machine == kPeMachineI386 ? "i386" : "x86-64", stub.c_str(), build.licence.size());
+    if (!sign.certificate.empty())
+        printf("signed with %s%s; the signature verifies\n", sign.certificate.c_str(),
+               sign.timestampUrl.empty() ? "" : (", time stamp from " + sign.timestampUrl).c_str());
     return ToolOk;
 }
 
@@ -249,6 +347,7 @@ int main(int argc, char** argv)
     const char usage[] =
         "usage: velkpack COMMAND ARGS...\n"
         "  pack DIR -o PAYLOAD [--crc-header FILE]   build the payload container\n"
+        "  build DIR --stub STUB -o SETUP [...]      write a finished (signed) installer\n"
         "  encode IN OUT                             compress one file into a stream\n"
         "  decode IN OUT                             decompress one stream\n"
         "  inspect FILE                              list the segments of a payload or installer\n"
@@ -265,6 +364,7 @@ int main(int argc, char** argv)
     };
     const Command commands[] = {
         {"pack", kPackUsage, Pack},
+        {"build", kBuildUsage, Build},
         {"encode", kEncodeUsage, Encode},
         {"decode", kDecodeUsage, Decode},
         {"inspect", kInspectUsage, Inspect},

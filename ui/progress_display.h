@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "payload/lzhuf_decoder.h"
 #include "resources/resource_ids.h"
 
 const int kStatusControl = IDC_STATUS;
@@ -34,6 +35,12 @@ void DrawFileProgress(HDC dc, uint32_t done, uint32_t total);
 
 // The stream's length; its position is left where it was.
 int32_t MeasureFileLength(FILE* stream);
+
+// The decoder's hooks that drive the per-file bar of the wizard: its width,
+// the report of each step (the first of a file draws the whole bar, later
+// ones add what their fill adds: the bar looks as DrawFileProgress would
+// draw it after every report), and the wipe after the file's last byte.
+const DecodeProgress* FileBarProgress();
 
 // Connects the decoder to the per-file bar of the wizard.
 void ConnectDecoderToFileBar();

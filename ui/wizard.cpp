@@ -5,7 +5,7 @@
 
 #include "install/extraction.h"
 #include "install/install_state.h"
-#include "payload/payload_check.h"
+#include "install/payload_check.h"
 #include "resources/resource_ids.h"
 #include "shell/post_install.h"
 #include "shell/progman.h"

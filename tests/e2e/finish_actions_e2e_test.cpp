@@ -17,6 +17,14 @@ using namespace e2e;
 namespace {
 
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velk";
+
+// A 32-bit installer on 64-bit Windows has its HKLM\Software keys redirected
+// into the 32-bit registry view (Software\WOW6432Node), which is where
+// Add/Remove Programs looks for the entries of 32-bit programs; the x86_64
+// twin writes the 64-bit view. The entry is read, and deleted, in the view
+// of the installer under test, whatever the width of this test program.
+const REGSAM kInstallerView = VELK_SETUP_IS_32BIT ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+const REGSAM kOtherView = VELK_SETUP_IS_32BIT ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 const char kIgnoredPatterns[] = "*.exe,*.com,*.bat,*.dll,*.ini,*.vlk,*.vbs,*.js,*.pif,*.scr,*.lnk,*.pl,*.shs";
 // Wine's help viewer takes its time over the file: up to half a minute and
 // more was seen on a fresh session.
@@ -225,8 +233,10 @@ protected:
     void TearDown() override { DeleteKey(); }
     static void DeleteKey()
     {
-        LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
-        ASSERT_TRUE(r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) << r;
+        for (REGSAM view : {kInstallerView, kOtherView}) {
+            LONG r = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, view, 0);
+            ASSERT_TRUE(r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) << r;
+        }
     }
 };
 
@@ -236,11 +246,11 @@ struct RegValue {
     std::string data;
 };
 
-RegValue ReadUninstallValue(const char* name)
+RegValue ReadUninstallValue(const char* name, REGSAM view = kInstallerView)
 {
     RegValue v;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return v;
     char data[1024];
     DWORD size = sizeof data;
@@ -292,6 +302,8 @@ TEST_P(UninstallEntryTest, IsWrittenOnlyOnFinishOnANewShell)
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), command.type);
         // Quoted although the path has no blank.
         EXPECT_EQ("\"" + s.installDir + "\\velk32.exe\" -uninstall" + std::string(1, '\0'), command.data);
+        // Only in the installer's own view.
+        EXPECT_FALSE(ReadUninstallValue("DisplayName", kOtherView).present);
     } else {
         EXPECT_FALSE(name.present) << name.data;
         EXPECT_FALSE(command.present) << command.data;

@@ -1,8 +1,11 @@
-// Re-implementation of the 1988 LZHUF encoder, kept bit-exact with the
-// original program: the same match finder with its tie rules, the same
-// greedy parse, and the same 16-bit code register, which keeps only the
-// 16 bits nearest the root of a code longer than 16 bits. Used by the tests
-// as an independent source of streams and as the size baseline.
+// Re-implementation of the 1988 LZHUF program, kept bit-exact with it.
+// Encoder: the same match finder with its tie rules, the same greedy parse,
+// and the same 16-bit code register, which keeps only the 16 bits nearest
+// the root of a code longer than 16 bits. Decoder: the same 16-bit bit
+// register refilled one getc at a time, the tree walked one bit per node,
+// every byte put with putc. Encoder and decoder share the tree and its
+// update, as in the program. Used by the tests as an independent source of
+// streams and an independent decoder, and by the benchmarks as the baseline.
 //
 // Known sizes, header included (4 + code bytes): 114,107 bytes for the
 // licence texts of /usr/share/common-licenses (303,076 bytes, C-locale glob
@@ -54,6 +57,8 @@ struct Lzhuf1988 {
 
     uint16_t putbuf;
     uint8_t putlen;
+    uint16_t getbuf;
+    uint8_t getlen;
 
     const uint8_t* in;
     size_t inSize, inPos;
@@ -296,6 +301,84 @@ void EncodeEnd()
         g.out->push_back((uint8_t)(g.putbuf >> 8));
 }
 
+// Decoding tables of the position code, indexed by its first eight bits:
+// upper six bits and code length. Each upper value u fills 2^(8 - p_len[u])
+// entries in increasing order.
+uint8_t d_code[256], d_len[256];
+
+void MakeDecodeTables()
+{
+    int i = 0;
+    for (int u = 0; u < 64; u++)
+        for (int n = 0; n < 1 << (8 - p_len[u]); n++, i++) {
+            d_code[i] = (uint8_t)u;
+            d_len[i] = p_len[u];
+        }
+}
+
+FILE* infile;
+FILE* outfile;
+
+// The decoder's ring lives from one call to the next, as a program-wide
+// array does: only positions 0 .. N - F - 1 are set at the start, so the
+// last F positions hold what the previous stream left there.
+uint8_t dtext_buf[N];
+
+int GetBit()
+{
+    int i;
+    while (g.getlen <= 8) {
+        if ((i = getc(infile)) < 0)
+            i = 0;
+        g.getbuf = (uint16_t)(g.getbuf | i << (8 - g.getlen));
+        g.getlen = (uint8_t)(g.getlen + 8);
+    }
+    i = g.getbuf;
+    g.getbuf = (uint16_t)(g.getbuf << 1);
+    g.getlen--;
+    return (i >> 15) & 1;
+}
+
+int GetByte()
+{
+    unsigned i;
+    while (g.getlen <= 8) {
+        int c = getc(infile);
+        if (c < 0)
+            c = 0;
+        g.getbuf = (uint16_t)(g.getbuf | c << (8 - g.getlen));
+        g.getlen = (uint8_t)(g.getlen + 8);
+    }
+    i = g.getbuf;
+    g.getbuf = (uint16_t)(g.getbuf << 8);
+    g.getlen = (uint8_t)(g.getlen - 8);
+    return (int)(i >> 8);
+}
+
+int DecodeChar()
+{
+    unsigned c = (unsigned)g.son[R];
+    while (c < (unsigned)T) {
+        c += (unsigned)GetBit();
+        c = (unsigned)g.son[c];
+    }
+    c -= T;
+    update((int)c);
+    return (int)c;
+}
+
+int DecodePosition()
+{
+    unsigned i, j, c;
+    i = (unsigned)GetByte();
+    c = (unsigned)d_code[i] << 6;
+    j = d_len[i];
+    j -= 2;
+    while (j--)
+        i = (i << 1) + (unsigned)GetBit();
+    return (int)(c | (i & 0x3f));
+}
+
 } // namespace
 
 std::vector<uint8_t> EncodeLzhuf1988(const uint8_t* data, size_t size, size_t* symbolCount)
@@ -359,4 +442,50 @@ std::vector<uint8_t> EncodeLzhuf1988(const uint8_t* data, size_t size, size_t* s
     if (symbolCount)
         *symbolCount = g.symbols;
     return out;
+}
+
+int DecodeLzhuf1988(FILE* in, FILE* out)
+{
+    uint8_t header[4];
+    if (fread(header, 1, 4, in) != 4)
+        return 0;
+    uint32_t textsize = header[0] | header[1] << 8 | header[2] << 16 | (uint32_t)header[3] << 24;
+    if (textsize == 0)
+        return 0;
+
+    g = Lzhuf1988();
+    g.getbuf = 0;
+    g.getlen = 0;
+    MakeDecodeTables();
+    infile = in;
+    outfile = out;
+
+    int i, j, k, r, c;
+    uint32_t count;
+    StartHuff();
+    for (i = 0; i < N - F; i++)
+        dtext_buf[i] = ' ';
+    r = N - F;
+    for (count = 0; count < textsize;) {
+        c = DecodeChar();
+        if (c < 256) {
+            if (putc(c, outfile) == EOF)
+                return 0;
+            dtext_buf[r++] = (uint8_t)c;
+            r &= (N - 1);
+            count++;
+        } else {
+            i = (r - DecodePosition() - 1) & (N - 1);
+            j = c - 255 + THRESHOLD;
+            for (k = 0; k < j; k++) {
+                c = dtext_buf[(i + k) & (N - 1)];
+                if (putc(c, outfile) == EOF)
+                    return 0;
+                dtext_buf[r++] = (uint8_t)c;
+                r &= (N - 1);
+                count++;
+            }
+        }
+    }
+    return 1;
 }

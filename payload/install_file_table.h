@@ -1,7 +1,7 @@
 // The install file table: the name of the file that each segment of the
 // payload becomes, by file index. Segment k is the file with index k.
-#ifndef VELK_INSTALL_INSTALL_FILE_TABLE_H
-#define VELK_INSTALL_INSTALL_FILE_TABLE_H
+#ifndef VELK_PAYLOAD_INSTALL_FILE_TABLE_H
+#define VELK_PAYLOAD_INSTALL_FILE_TABLE_H
 
 const int kInstallFileCount = 10;
 

@@ -1,4 +1,4 @@
-#include "install/install_file_table.h"
+#include "payload/install_file_table.h"
 
 const char* const InstallFileTable[kInstallFileCount] = {
     "velk32.exe",   // the client executable

@@ -1,9 +1,10 @@
-#include "payload/payload_check.h"
+#include "install/payload_check.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "install/install_state.h"
+#include "install/installer_image_path.h"
 #include "payload/payload_scan.h"
 #include "ui/progress_display.h"
 
@@ -13,20 +14,28 @@ const char kCorruptText[] =
     "The installation file seems to be corrupt!\n\n"
     "Please try running the installation program again or download a new version!";
 
-char g_imageForTests[kLongTextSize];
-
 } // namespace
 
-void SetInstallerImageForTests(const char* path)
+uint32_t ScanPayloadCrc(const char* path, const char* marker, int* segments)
 {
-    lstrcpynA(g_imageForTests, path ? path : "", kLongTextSize);
+    if (segments)
+        *segments = 0;
+    FILE* stream = fopen(path, "rb");
+    if (!stream)
+        return 0;
+    HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
+    PayloadScanReport report;
+    uint32_t crc = ScanPayloadStream(stream, marker, &report);
+    if (segments)
+        *segments = report.segmentCount;
+    SetCursor(previous);
+    fclose(stream);
+    return crc;
 }
 
 bool CheckPayload()
 {
-    GetModuleFileNameA(GetModuleHandleA(NULL), gInstall.installerPath, kLongTextSize - 1);
-    if (g_imageForTests[0])
-        lstrcpynA(gInstall.installerPath, g_imageForTests, kLongTextSize);
+    GetInstallerImagePath(gInstall.installerPath);
 
     int segments = 0;
     uint32_t crc = ScanPayloadCrc(gInstall.installerPath, gInstall.marker, &segments);
