@@ -369,6 +369,15 @@ int ReplacePeResources(const std::vector<uint8_t>& file, const PeImage& image,
                           AlignUp(static_cast<uint64_t>(last.virtualAddress) + MemorySize(last),
                                   image.sectionAlignment)};
     const uint32_t tailStart = rsrc.rawPointer + rsrc.rawSize;
+    // The sections before the resources stay where they are in the file, so
+    // their data must end where the resources begin: data that reached into
+    // or past them would be cut or shifted away from its section.
+    for (int i = 0; i < r; i++) {
+        const PeSection& s = image.sections[i];
+        if (s.rawSize && static_cast<uint64_t>(s.rawPointer) + s.rawSize > rsrc.rawPointer)
+            return Fail(error, "section " + s.name + " precedes the resources in memory, but its data reach "
+                                                     "into or past them in the file");
+    }
     for (size_t i = r + 1; i < image.sections.size(); i++) {
         const PeSection& s = image.sections[i];
         if (!(s.characteristics & kPeSectionDiscardable))

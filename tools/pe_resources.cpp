@@ -51,6 +51,27 @@ int ReadKey(const TreeReader& tree, uint32_t raw, PeResourceKey* key, std::strin
     return ToolOk;
 }
 
+// Entry order of a directory: names first, compared code unit by code
+// unit, then numbers ascending.
+int CompareKeys(const PeResourceKey& a, const PeResourceKey& b)
+{
+    if (!a.name.empty() || !b.name.empty()) {
+        if (a.name.empty())
+            return 1;
+        if (b.name.empty())
+            return -1;
+        if (a.name == b.name)
+            return 0;
+        return a.name < b.name ? -1 : 1;
+    }
+    return a.id == b.id ? 0 : a.id < b.id ? -1 : 1;
+}
+
+int SameKey(const PeResourceKey& a, const PeResourceKey& b)
+{
+    return CompareKeys(a, b) == 0;
+}
+
 // Reads the directory at `offset` of tree level `level` (0 types, 1 names,
 // 2 languages), with the keys of the levels above in `leaf`.
 int ReadDirectory(const TreeReader& tree, uint32_t offset, int level, PeResource* leaf, std::string* error)
@@ -63,6 +84,21 @@ int ReadDirectory(const TreeReader& tree, uint32_t offset, int level, PeResource
     uint32_t count = (tree.file[at + 12] | tree.file[at + 13] << 8) + (tree.file[at + 14] | tree.file[at + 15] << 8);
     if (at + kDirectoryHeaderSize + static_cast<uint64_t>(count) * kEntrySize > tree.limit)
         return Fail(error, "a resource directory runs past the resource section");
+    // A key twice in one directory: the loader finds only one of them, and
+    // a rewritten tree, which has one entry per key, would lose the other.
+    std::vector<PeResourceKey> keys(count);
+    for (uint32_t i = 0; i < count; i++) {
+        int status = ReadKey(tree, PeRead32(tree.file, static_cast<uint32_t>(at + kDirectoryHeaderSize + i * kEntrySize)),
+                             &keys[i], error);
+        if (status != ToolOk)
+            return status;
+    }
+    std::sort(keys.begin(), keys.end(),
+              [](const PeResourceKey& a, const PeResourceKey& b) { return CompareKeys(a, b) < 0; });
+    for (uint32_t i = 1; i < count; i++)
+        if (SameKey(keys[i - 1], keys[i]))
+            return Fail(error, std::string("a resource directory holds the same ") +
+                                   (level == 0 ? "type" : level == 1 ? "name" : "language") + " twice");
     for (uint32_t i = 0; i < count; i++) {
         uint32_t entry = static_cast<uint32_t>(at + kDirectoryHeaderSize + i * kEntrySize);
         PeResourceKey* key = level == 0 ? &leaf->type : level == 1 ? &leaf->name : &leaf->language;
@@ -93,27 +129,6 @@ int ReadDirectory(const TreeReader& tree, uint32_t offset, int level, PeResource
         tree.out->push_back(*leaf);
     }
     return ToolOk;
-}
-
-// Entry order of a directory: names first, compared code unit by code
-// unit, then numbers ascending.
-int CompareKeys(const PeResourceKey& a, const PeResourceKey& b)
-{
-    if (!a.name.empty() || !b.name.empty()) {
-        if (a.name.empty())
-            return 1;
-        if (b.name.empty())
-            return -1;
-        if (a.name == b.name)
-            return 0;
-        return a.name < b.name ? -1 : 1;
-    }
-    return a.id == b.id ? 0 : a.id < b.id ? -1 : 1;
-}
-
-int SameKey(const PeResourceKey& a, const PeResourceKey& b)
-{
-    return CompareKeys(a, b) == 0;
 }
 
 bool LeafBefore(const PeResource& a, const PeResource& b)
@@ -162,12 +177,16 @@ void PlanTables(const std::vector<PeResource>& leaves, std::vector<Table>* table
             Table child = {parent.level + 1, {}, {}, 0};
             size_t end = parent.firstLeaf[e] + parent.leafCount[e];
             for (size_t i = parent.firstLeaf[e]; i < end; i++) {
-                const bool first = i == parent.firstLeaf[e];
-                const PeResource& leaf = leaves[i];
-                const PeResource& before = leaves[first ? i : i - 1]; // unused when first
-                const PeResourceKey& key = child.level == 1 ? leaf.name : leaf.language;
-                const PeResourceKey& previous = child.level == 1 ? before.name : before.language;
-                if (first || !SameKey(key, previous)) {
+                // The previous leaf is looked at only when there is one in
+                // this entry (the first leaf of all has none).
+                bool first = i == parent.firstLeaf[e];
+                bool opens = first;
+                if (!first) {
+                    const PeResourceKey& key = child.level == 1 ? leaves[i].name : leaves[i].language;
+                    const PeResourceKey& previous = child.level == 1 ? leaves[i - 1].name : leaves[i - 1].language;
+                    opens = !SameKey(key, previous);
+                }
+                if (opens) {
                     child.firstLeaf.push_back(i);
                     child.leafCount.push_back(0);
                 }
@@ -257,6 +276,11 @@ void WritePeResources(std::vector<PeResource>* resources, uint32_t sectionRva,
         dataOffsets[i] = at;
         at += static_cast<uint32_t>(leaves[i].data.size());
     }
+    // An empty datum still needs an address inside the section: when it
+    // would lie at the very end, padding follows it.
+    for (size_t i : dataOrder)
+        if (leaves[i].data.empty() && dataOffsets[i] == at)
+            at += kDataAlignment;
 
     content->assign(at, 0);
     size_t nameIndex = 0;

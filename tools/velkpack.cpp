@@ -19,8 +19,6 @@
 #include <vector>
 
 #include "payload/install_file_table.h"
-#include "payload/marker_matcher.h"
-#include "payload/payload_scan.h"
 #include "tools/build_installer.h"
 #include "tools/file_io.h"
 #include "tools/inspect.h"

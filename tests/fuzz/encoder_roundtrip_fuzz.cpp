@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ExpectRoundTrip(plain, content);
 
     uint32_t contentSize = static_cast<uint32_t>(content.size());
-    if (EncodeCleanSegment(content.data(), contentSize, marker, variant, &stream)) {
+    int problem = CleanSegmentOk;
+    if (EncodeCleanSegment(content.data(), contentSize, marker, variant, &stream, &problem)) {
         if (HeaderHoldsMarker(contentSize, marker))
             abort(); // a success that cannot be clean
         ExpectClean(stream, marker);
@@ -116,6 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     } else if (strcmp(marker, "KWAZ") == 0 && variant == 0) {
         abort(); // the payload's own marker always has a clean default encoding
+    } else if ((problem == CleanSegmentHeaderHoldsMarker) != HeaderHoldsMarker(contentSize, marker)) {
+        abort(); // the reason given must be the true one
     }
     return 0;
 }

@@ -10,7 +10,7 @@ velkpack=${1:-$source/build/asan/velkpack}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 corpus=$here/corpus
-for name in lzhuf_decoder_fuzz payload_scan_fuzz inspect_fuzz encoder_roundtrip_fuzz pe_reader_fuzz; do
+for name in lzhuf_decoder_fuzz payload_scan_fuzz inspect_fuzz encoder_roundtrip_fuzz pe_reader_fuzz installer_build_fuzz; do
   mkdir -p "$corpus/$name"
   rm -f "$corpus/$name"/seed-*
 done
@@ -52,10 +52,23 @@ e=$corpus/encoder_roundtrip_fuzz
 { printf '\004'; cat "$payload/velk.hlp"; } >"$e/seed-binary-variant-1"
 { printf '\015'; cat "$payload/urls.ini"; } >"$e/seed-short-marker-variant-3"
 { printf '\020'; cat "$payload/servers.ini"; } >"$e/seed-expanded"
-# PE reader: the smallest stubs the MinGW compilers make (no C runtime, an
-# entry that reads the CRC place, the fixture stub's resources), for both
-# machines, and an installer that velkpack build made from the i686 one.
-p=$corpus/pe_reader_fuzz
+# PE reader: the smallest programs that carry an installer stub's resources
+# (those of the build's fixture stub: icon, raw data 3 and 4, a named raw
+# data, a string table), for i686 and x86_64, without a C runtime.
+printf 'void entry(void) {}\n' >"$work/entry.c"
+for triple in i686-w64-mingw32 x86_64-w64-mingw32; do
+  entry=entry
+  [ $triple = i686-w64-mingw32 ] && entry=_entry
+  $triple-windres -I "$source/resources" "$source/tests/fixtures/stub.rc" -O coff -o "$work/res-$triple.o"
+  $triple-gcc -Os -nostdlib -Wl,-e,$entry -Wl,--no-insert-timestamp -s -o "$corpus/pe_reader_fuzz/seed-stub-$triple.exe" \
+    "$work/entry.c" "$work/res-$triple.o"
+done
+
+# Installer build: the smallest stubs the MinGW compilers make (no C
+# runtime, an entry that reads the CRC place, the fixture stub's resources),
+# for both machines, and an installer that velkpack build made from the
+# i686 one.
+p=$corpus/installer_build_fuzz
 printf '#include "install/payload_check.h"\nextern "C" unsigned Entry() { return ExpectedPayloadCrc; }\n' >"$work/stub.cpp"
 for triple in i686-w64-mingw32 x86_64-w64-mingw32; do
   entry=Entry

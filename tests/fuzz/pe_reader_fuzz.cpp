@@ -1,61 +1,61 @@
-// velkpack build's PE reading and rewriting on hostile stubs. Whatever the
-// bytes, the stub check must end without a fault; a stub it accepts is then
-// built into an installer for a small fixed payload, which must either be
-// refused with a message or come out as an image that passes the build's
-// own proof and is accepted as a stub again (the same check it started
-// with), carrying the payload at its place.
+// velkpack build's PE reader on hostile stubs: the headers, the section
+// table and the resource tree of arbitrary bytes are read without a fault;
+// and when an image is accepted and its resource section can be replaced,
+// the resources written back in its place read back the same (as a set:
+// the writer sorts the entries the way the loader looks them up).
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "payload/install_file_table.h"
-#include "tools/build_installer.h"
 #include "tools/file_io.h"
+#include "tools/pe_image.h"
+#include "tools/pe_resources.h"
 
 namespace {
 
-// Ten small files; the client a little longer, with bytes that begin the
-// marker, so that the encoder's clean-segment repair has work.
-void SetPayloadInputs(PackedPayload* payload)
+typedef std::tuple<uint32_t, std::vector<uint16_t>, uint32_t, std::vector<uint16_t>, uint32_t,
+                   std::vector<uint16_t>, uint32_t, std::vector<uint8_t>>
+    Leaf;
+
+std::vector<Leaf> Leaves(const std::vector<PeResource>& resources)
 {
-    for (int k = 0; k < kInstallFileCount; k++) {
-        PackedFile& file = payload->files[k];
-        file.name = InstallFileTable[k];
-        std::string text = k == 0 ? std::string("MZ client KW KWA K ") + std::string(200, 'x') : file.name + "\r\n";
-        file.input.assign(text.begin(), text.end());
-        file.stream.clear();
-        file.variant = 0;
-    }
+    std::vector<Leaf> leaves;
+    for (const PeResource& r : resources)
+        leaves.emplace_back(r.type.id, r.type.name, r.name.id, r.name.name, r.language.id,
+                            r.language.name, r.codePage, r.data);
+    std::sort(leaves.begin(), leaves.end());
+    return leaves;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static InstallerBuild build;
-    build = InstallerBuild();
-    build.stub.assign(data, data + size);
-    std::string error;
-    int status = CheckInstallerStub("stub", &build, &error);
-    if (status != ToolOk) {
-        if (status != ToolMalformed || error.empty())
-            abort(); // in memory, a stub is either a Velk image or refused
+    static std::vector<uint8_t> file;
+    file.assign(data, data + size);
+    PeImage image;
+    std::string why;
+    if (ParsePeImage(file, &image, &why) != ToolOk)
         return 0;
-    }
-    SetPayloadInputs(&build.payload);
-    status = BuildInstallerImage(&build, &error);
-    if (status != ToolOk) {
-        if (error.empty())
-            abort();
+    ComputePeChecksum(file, image);
+    std::vector<PeResource> resources;
+    if (ReadPeResources(file, image, &resources, &why) != ToolOk)
         return 0;
-    }
-    if (ProveInstallerImage(build.image, build.payload, build.licence, &error) != ToolOk)
-        abort(); // built, yet it fails the proof
-    static InstallerBuild again;
-    again = InstallerBuild();
-    again.stub = build.image;
-    if (CheckInstallerStub("installer", &again, &error) != ToolOk)
-        abort(); // an installer is a stub too
+
+    std::vector<PeResource> written = resources;
+    std::vector<uint8_t> content, rewritten;
+    WritePeResources(&written, image.directories[PeResourceDirectory].rva, {}, &content);
+    if (ReplacePeResources(file, image, content, &rewritten, &why) != ToolOk)
+        return 0;
+    PeImage again;
+    std::vector<PeResource> back;
+    if (ParsePeImage(rewritten, &again, &why) != ToolOk ||
+        ReadPeResources(rewritten, again, &back, &why) != ToolOk)
+        abort(); // the builder's own rewrite must read back
+    if (Leaves(back) != Leaves(resources))
+        abort();
     return 0;
 }
