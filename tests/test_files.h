@@ -30,4 +30,30 @@ inline bool WriteFileBytes(const std::string& path, const std::string& data)
     return fclose(f) == 0 && ok;
 }
 
+#ifndef _WIN32
+#include <sys/wait.h>
+
+// What a command run through the shell printed (its standard output; add
+// "2>&1" for its errors) and its exit status (-1 when it did not exit).
+struct CommandRun {
+    int status;
+    std::string output;
+};
+
+inline CommandRun RunCommand(const std::string& command)
+{
+    CommandRun run = {-1, ""};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.output.append(buffer, got);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+#endif
+
 #endif

@@ -24,10 +24,7 @@
 
 namespace {
 
-struct VelkpackRun {
-    int status;
-    std::string output; // standard output and standard error
-};
+typedef CommandRun VelkpackRun; // standard output and standard error
 
 // Runs velkpack with its address space limited to `limitBytes` (0: no
 // limit). A sanitizer build reserves far more address space than any such
@@ -41,18 +38,7 @@ VelkpackRun Velkpack(const std::string& args, unsigned long limitBytes)
 #else
     (void)limitBytes;
 #endif
-    command += " " + args + " 2>&1";
-    VelkpackRun run = {-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, got);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunCommand(command + " " + args + " 2>&1");
 }
 
 bool Exists(const std::string& path)

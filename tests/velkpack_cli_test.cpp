@@ -23,10 +23,7 @@
 
 namespace {
 
-struct CliRun {
-    int status;
-    std::string output; // standard output and standard error
-};
+typedef CommandRun CliRun; // standard output and standard error
 
 // Runs velkpack with `args`, in `folder` when given, under `wrapper` (for
 // example a prlimit command) when given. A run that would hang is ended
@@ -37,17 +34,7 @@ CliRun Velkpack(const std::string& args, const std::string& folder = "",
     std::string command = "timeout -k 5 30 " + wrapper + " " + VELKPACK_PATH + " " + args + " 2>&1";
     if (!folder.empty())
         command = "cd '" + folder + "' && " + command;
-    FILE* pipe = popen(command.c_str(), "r");
-    CliRun run = {-1, ""};
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, got);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunCommand(command);
 }
 
 std::string ReadFile(const std::string& path)
