@@ -244,7 +244,7 @@ TEST_F(VelkpackCli, PackInspectAndTheCrcHeaderAgree)
     char hex[16];
     snprintf(hex, sizeof hex, "0x%08lX", crc);
     EXPECT_NE(std::string::npos, pack.output.find(hex)) << pack.output;
-    EXPECT_NE(std::string::npos, ReadFile(header).find(std::string("ExpectedPayloadCrc = ") + hex));
+    EXPECT_NE(std::string::npos, ReadFile(header).find(std::string("#define VELK_EXPECTED_PAYLOAD_CRC ") + hex));
 
     CliRun inspect = Velkpack("inspect " + payload);
     EXPECT_EQ(0, inspect.status) << inspect.output;
@@ -482,7 +482,7 @@ TEST_F(VelkpackCli, OutputsReplaceOnlyTheFileTheyName)
     CliRun pack = Velkpack("pack inputs -o payload.bin --crc-header crc.h", dir);
     ASSERT_EQ(0, pack.status) << pack.output;
     EXPECT_EQ(0u, ReadFile(dir + "/payload.bin").find("KWAZ"));
-    EXPECT_NE(std::string::npos, ReadFile(dir + "/crc.h").find("ExpectedPayloadCrc"));
+    EXPECT_NE(std::string::npos, ReadFile(dir + "/crc.h").find("VELK_EXPECTED_PAYLOAD_CRC"));
     EXPECT_TRUE(Temporaries(dir).empty());
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "payload/crc32.h"
+#include "payload/crc_place.h"
 #include "payload/lzhuf_decoder.h"
 #include "payload/marker_matcher.h"
 #include "payload/payload_scan.h"
@@ -286,13 +287,12 @@ std::string CrcHeaderText(uint32_t crc)
     snprintf(value, sizeof value, "0x%08XUL", crc);
     return std::string(
                "// Written by velkpack pack: the CRC-32 of the payload's segments, which\n"
-               "// the installer's integrity check must compute from its own image.\n"
+               "// the installer's integrity check must compute from its own image. The\n"
+               "// installer reads the value from its CRC place, the image section\n"
+               "// " VELK_CRC_SECTION_NAME ", where velkpack build writes it; this header gives the\n"
+               "// same value to other tools.\n"
                "#ifndef VELK_EXPECTED_PAYLOAD_CRC_H\n"
                "#define VELK_EXPECTED_PAYLOAD_CRC_H\n\n"
-               "#include <cstdint>\n\n"
-               "// Included by exactly one source file of the program, which thereby\n"
-               "// defines the constant for the whole program.\n"
-               "extern const uint32_t ExpectedPayloadCrc;\n"
-               "const uint32_t ExpectedPayloadCrc = ") +
-           value + ";\n\n#endif\n";
+               "#define VELK_EXPECTED_PAYLOAD_CRC ") +
+           value + "\n\n#endif\n";
 }

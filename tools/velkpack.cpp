@@ -33,7 +33,8 @@ const char kPackUsage[] =
     "Compresses the ten files of the install file table, read from DIR by their\n"
     "exact names, joins them into the marked payload container, proves it (scan\n"
     "and decode) and writes it to PAYLOAD. With --crc-header, also writes the\n"
-    "payload's CRC-32 as a C++ constant for the installer build.\n";
+    "payload's CRC-32 as a C header (VELK_EXPECTED_PAYLOAD_CRC) for other tools;\n"
+    "velkpack build writes it into the installer image itself.\n";
 const char kBuildUsage[] =
     "usage: velkpack build DIR --stub STUB.exe -o SETUP.exe [--licence FILE]\n"
     "                      [--sign CERT.p12 [--password-file FILE] [--timestamp URL]]\n"
