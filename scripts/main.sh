@@ -3,7 +3,8 @@
 # (resources/payload/ with the sample client; for a folder given as the
 # first argument, velkpack build makes build/main/velk-setup.exe from the
 # built stub), prints the installer's segments and payload CRC as its
-# checksum scan sees them, and runs the installer under 32-bit Wine.
+# checksum scan sees them, and runs the installer under 32-bit Wine (its
+# x86_64 twin under 64-bit Wine where the kernel runs no 32-bit program).
 #
 # With $DISPLAY set the installer is simply started there. Without one it
 # runs in an Xvfb display of its own, where walk.exe drives the wizard
@@ -27,27 +28,31 @@ build() { # preset target...
   fi
 }
 build native velkpack
-build mingw32 velk_setup velk_setup_stub velk32 walk
-setup=build/mingw32/velk-setup.exe
+# The shipped installer is the i686 build. Where the kernel runs no 32-bit
+# program (32-bit emulation switched off), its x86_64 twin is walked instead.
+preset=mingw32
+if ! why=$(tests/wine/runs-32bit 2>&1); then
+  echo "main: $why; walking the x86_64 twin of the installer instead" >&2
+  preset=mingw64
+fi
+build "$preset" velk_setup velk_setup_stub velk32 walk
+setup=build/$preset/velk-setup.exe
 if [ -n "${1:-}" ]; then
   # Other files need no compiler: velkpack build puts them into the built
   # stub. A folder without a client gets the sample client.
   collected=build/main/payload
   rm -rf build/main && mkdir -p "$collected" && cp -R "$inputs"/. "$collected"/ || exit 1
-  [ -e "$collected/velk32.exe" ] || cp build/mingw32/sample_client/velk32.exe "$collected/" || exit 1
+  [ -e "$collected/velk32.exe" ] || cp "build/$preset/sample_client/velk32.exe" "$collected/" || exit 1
   setup=build/main/velk-setup.exe
-  build/native/velkpack build "$collected" --stub build/mingw32/velk-setup-stub.exe -o "$setup" || exit $?
+  build/native/velkpack build "$collected" --stub "build/$preset/velk-setup-stub.exe" -o "$setup" || exit $?
 fi
-echo "velk-setup.exe (32-bit product): $setup"
+echo "velk-setup.exe ($preset): $setup"
 build/native/velkpack inspect "$setup" || exit $?
 
-if [ ! -x /usr/lib/wine/wine ]; then
-  echo "main: 32-bit Wine (/usr/lib/wine/wine, package wine32:i386) is missing: the installer cannot run" >&2
-  exit 1
-fi
 if [ -n "${DISPLAY:-}" ]; then
   echo "main: starting $setup under Wine on $DISPLAY"
-  exec wine "$setup"
+  [ $preset = mingw32 ] && exec wine "$setup"
+  WINELOADER=/usr/lib/wine/wine64 exec /usr/lib/wine/wine64 "$setup"
 fi
 
 walkdir=$PWD/build/walk
@@ -57,7 +62,7 @@ tests/wine/wine-session start "$walkdir/session" >/dev/null || { echo "main: no 
 (
   # shellcheck disable=SC1091
   . "$walkdir/session/env"
-  "$VELK_WINE" build/mingw32/tests/e2e/walk.exe "$PWD/$setup" "$walkdir" "$walkdir/shots"
+  "$VELK_WINE" "build/$preset/tests/e2e/walk.exe" "$PWD/$setup" "$walkdir" "$walkdir/shots"
 )
 status=$?
 tests/wine/wine-session stop "$walkdir/session" >/dev/null
