@@ -101,12 +101,26 @@ struct ChunkMark {
 struct EncoderRun {
     const uint8_t* data;
     uint32_t size;
-    std::vector<uint32_t> matchStart; // per position: first entry in matchList
+    // Match finder: the text it searches (the virtual prefix, then the
+    // data), its hash heads and tree links, and how much of the text it has
+    // taken in.
+    std::vector<uint8_t> text;
+    std::vector<int32_t> head;
+    std::vector<int32_t> son;
+    uint32_t inserted;
+    // Match lists of the data positions from matchBase on that the finder
+    // has reached: matchStart[pos - matchBase] is the first entry of pos in
+    // matchList, and its last element ends the list of the last position.
+    // Without a marker nothing is coded again, so lists behind the parse
+    // are dropped and the lists held stay within about one chunk.
+    uint32_t matchBase;
+    std::vector<uint32_t> matchStart;
     std::vector<uint32_t> matchList;  // length << 12 | (distance - 1), lengths increasing
+    // Repair bookkeeping, kept only with a marker to avoid.
     std::vector<Ban> bans;            // sorted by position, length, distance
     std::vector<Token> tokens;
     std::vector<uint64_t> tokenBit;   // stream bit offset where each token's code starts
-    std::vector<ChunkMark> marks;
+    std::vector<ChunkMark> marks;     // without a marker only the first
     HuffTree tree;
     BitWriter writer;
     // Parse scratch, reused from chunk to chunk.
@@ -417,41 +431,68 @@ int SearchTree(int32_t* son, const uint8_t* text, uint32_t pos, int32_t match, u
     }
 }
 
-void FindMatches(EncoderRun* run)
+void StartMatchFinder(EncoderRun* run)
 {
     const uint32_t total = kPrefilled + run->size;
-    std::vector<uint8_t> textBytes(total);
-    uint8_t* const text = textBytes.data();
-    memset(text, ' ', kPrefilled);
-    memcpy(text + kPrefilled, run->data, run->size);
+    run->text.resize(total);
+    memset(run->text.data(), ' ', kPrefilled);
+    memcpy(run->text.data() + kPrefilled, run->data, run->size);
+    run->head.assign((size_t)1 << kHashBits, kNone);
+    run->son.assign(2 * (size_t)kSlots, kNone);
+    run->inserted = 0;
+    run->matchBase = 0;
+    run->matchStart.assign(1, 0);
+    run->matchList.clear();
+}
 
-    std::vector<int32_t> headSlots((size_t)1 << kHashBits, kNone);
-    std::vector<int32_t> sonSlots(2 * (size_t)kSlots, kNone);
-    int32_t* const head = headSlots.data();
-    int32_t* const son = sonSlots.data();
-
-    run->matchStart.assign(run->size + 1, 0);
-    std::vector<uint32_t>& list = run->matchList;
-    list.clear();
-    list.reserve(run->size * 2);
-
+// Takes the text in up to data position `end` (exclusive), listing the
+// matches of every data position on the way; the prefix goes in unlisted.
+void FindMatchesUpTo(EncoderRun* run, uint32_t end)
+{
+    const uint32_t total = kPrefilled + run->size;
+    const uint32_t stop = kPrefilled + end;
+    const uint8_t* const text = run->text.data();
+    int32_t* const head = run->head.data();
+    int32_t* const son = run->son.data();
     uint32_t found[kMaxMatch];
-    for (uint32_t pos = 0; pos < total; pos++) {
-        if (pos >= kPrefilled)
-            run->matchStart[pos - kPrefilled] = (uint32_t)list.size();
+    for (uint32_t pos = run->inserted; pos < stop; pos++) {
         const uint32_t limit = std::min<uint32_t>(kMaxMatch, total - pos);
-        if (limit < (uint32_t)kMinMatch)
-            continue;
-        const uint8_t* const cur = text + pos;
-        uint32_t h = ((uint32_t)cur[0] | (uint32_t)cur[1] << 8 | (uint32_t)cur[2] << 16) * 2654435761u;
-        h >>= 32 - kHashBits;
-        const int32_t match = head[h];
-        head[h] = (int32_t)pos;
-        const int count = SearchTree(son, text, pos, match, limit, found);
-        if (pos >= kPrefilled)
-            list.insert(list.end(), found, found + count);
+        int count = 0;
+        if (limit >= (uint32_t)kMinMatch) {
+            const uint8_t* const cur = text + pos;
+            uint32_t h = ((uint32_t)cur[0] | (uint32_t)cur[1] << 8 | (uint32_t)cur[2] << 16) * 2654435761u;
+            h >>= 32 - kHashBits;
+            const int32_t match = head[h];
+            head[h] = (int32_t)pos;
+            count = SearchTree(son, text, pos, match, limit, found);
+        }
+        if (pos >= kPrefilled) {
+            run->matchList.insert(run->matchList.end(), found, found + count);
+            run->matchStart.push_back((uint32_t)run->matchList.size());
+        }
     }
-    run->matchStart[run->size] = (uint32_t)list.size();
+    run->inserted = std::max(run->inserted, stop);
+}
+
+// Forgets the match lists of the data positions before `pos`.
+void DropMatchesBefore(EncoderRun* run, uint32_t pos)
+{
+    if (pos <= run->matchBase)
+        return;
+    const size_t k = pos - run->matchBase;
+    const uint32_t first = run->matchStart[k];
+    run->matchStart.erase(run->matchStart.begin(), run->matchStart.begin() + k);
+    for (size_t i = 0; i < run->matchStart.size(); i++)
+        run->matchStart[i] -= first;
+    run->matchList.erase(run->matchList.begin(), run->matchList.begin() + first);
+    run->matchBase = pos;
+}
+
+// The match list of data position `pos`: [*first, *last) in matchList.
+inline void MatchesAt(const EncoderRun* run, uint32_t pos, uint32_t* first, uint32_t* last)
+{
+    *first = run->matchStart[pos - run->matchBase];
+    *last = run->matchStart[pos - run->matchBase + 1];
 }
 
 bool IsBanned(const EncoderRun* run, const Token& token)
@@ -465,6 +506,7 @@ void ParseChunk(EncoderRun* run, uint32_t start, std::vector<Token>* chosen)
 {
     const uint32_t end = (uint32_t)std::min<uint64_t>(run->size, (uint64_t)start + kChunk + kLookahead);
     const uint32_t width = end - start;
+    FindMatchesUpTo(run, end);
 
     uint32_t symbolCost[kSymbolCount];
     SymbolCosts(&run->tree, symbolCost);
@@ -488,7 +530,9 @@ void ParseChunk(EncoderRun* run, uint32_t start, std::vector<Token>* chosen)
         uint32_t length = kMinMatch;
         bool matched = false;
         uint32_t* const price = &run->price[i];
-        for (uint32_t m = run->matchStart[pos]; m < run->matchStart[pos + 1]; m++) {
+        uint32_t first, last;
+        MatchesAt(run, pos, &first, &last);
+        for (uint32_t m = first; m < last; m++) {
             const uint32_t top = std::min(run->matchList[m] >> 12, end - pos);
             const uint32_t distance = (run->matchList[m] & 0xFFF) + 1;
             const uint32_t withPosition = base + PositionCost(distance);
@@ -599,7 +643,9 @@ bool CanBan(const EncoderRun* run, const Token& t)
         return false;
     if (t.length > 1)
         return true;
-    return run->matchStart[t.pos] != run->matchStart[t.pos + 1];
+    uint32_t first, last;
+    MatchesAt(run, t.pos, &first, &last);
+    return first != last;
 }
 
 // Forbids token `index` (or the nearest earlier one that can be forbidden)
@@ -638,6 +684,14 @@ int EncodeRest(EncoderRun* run)
     uint32_t pos = run->marks.back().pos;
     bool atMark = true;
     while (pos < run->size) {
+        if (run->markerLength == 0) {
+            DropMatchesBefore(run, pos);
+            ParseChunk(run, pos, &chosen);
+            for (size_t k = 0; k < chosen.size(); k++)
+                PutToken(run, chosen[k]);
+            pos = chosen.back().pos + chosen.back().length;
+            continue;
+        }
         if (!atMark)
             run->marks.push_back(MarkHere(run, pos));
         atMark = false;
@@ -649,8 +703,6 @@ int EncodeRest(EncoderRun* run)
             PutToken(run, chosen[k]);
         }
         pos = chosen.back().pos + chosen.back().length;
-        if (run->markerLength == 0)
-            continue;
         const size_t from = chunkBytes >= run->markerLength ? chunkBytes - (run->markerLength - 1) : 0;
         const long bad = FindMarker(run->writer.bytes, from, run->marker, run->markerLength);
         if (bad < 0)
@@ -678,7 +730,7 @@ void StartRun(EncoderRun* run, const uint8_t* data, uint32_t size, const char* m
     run->attempts = 0;
     run->lowestRewind = 0;
     run->problem = CleanSegmentOk;
-    FindMatches(run);
+    StartMatchFinder(run);
     InitHuffTree(&run->tree);
     for (int b = 0; b < 4; b++)
         run->writer.bytes.push_back((uint8_t)(size >> (8 * b)));
@@ -843,7 +895,9 @@ int EncodeLzhuf(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out)
     EncoderRun run;
     StartRun(&run, data, size, nullptr, 0);
     EncodeRest(&run);
-    FinishStream(&run, 0, out);
+    out->swap(run.writer.bytes);
+    if (run.writer.pendingBits > 0)
+        out->push_back(run.writer.pending);
     return 1;
 }
 
