@@ -250,17 +250,46 @@ void UpdateHuffTree(HuffTree* t, int symbol)
     } while (node != 0);
 }
 
-// Code length of every symbol: the depth of its leaf.
+// Parse costs are in 1/32 bit.
+const uint32_t kCostUnit = 32;
+
+// log2(x) in 1/16 bit, rounded down, for x >= 1: the position of the top
+// bit, then four fraction bits by repeated squaring of the mantissa.
+// Integers only, so that every machine parses alike.
+uint32_t Log2Sixteenths(uint32_t x)
+{
+    uint32_t top = 0;
+    while (x >> (top + 1))
+        top++;
+    uint64_t m = top > 16 ? (uint64_t)x >> (top - 16) : (uint64_t)x << (16 - top); // [1, 2) in 1/65536
+    uint32_t result = top << 4;
+    for (int bit = 3; bit >= 0; bit--) {
+        m = (m * m) >> 16;
+        if (m >= (2u << 16)) {
+            m >>= 1;
+            result |= 1u << bit;
+        }
+    }
+    return result;
+}
+
+// Parse cost of every symbol: the mean of the depth of its leaf (the
+// length of its code now) and the information content of its frequency,
+// log2(root / leaf frequency). Depths are whole bits and move in steps as
+// the tree adapts during the chunk; the frequency says where between the
+// steps a symbol stands. (Either alone parses a little worse.)
 void SymbolCosts(const HuffTree* t, uint32_t cost[kSymbolCount])
 {
+    const uint32_t rootLog = Log2Sixteenths(t->freq[kRoot]);
     for (int s = 0; s < kSymbolCount; s++) {
         uint32_t depth = 0;
-        int k = t->parent[s + kNodeCount];
+        const int leaf = t->parent[s + kNodeCount];
+        int k = leaf;
         do {
             depth++;
             k = t->parent[k];
         } while (k != kRoot);
-        cost[s] = depth;
+        cost[s] = depth * (kCostUnit / 2) + rootLog - Log2Sixteenths(t->freq[leaf]);
     }
 }
 
@@ -337,7 +366,7 @@ void PutToken(EncoderRun* run, const Token& token)
 
 uint32_t PositionCost(unsigned distance)
 {
-    return kPositionCodeLength[(distance - 1) >> 6] + 6u;
+    return (kPositionCodeLength[(distance - 1) >> 6] + 6u) * kCostUnit;
 }
 
 // Bytes in little-endian order, so that the first of them is the lowest.
