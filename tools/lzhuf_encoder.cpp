@@ -11,11 +11,16 @@
 // distances into the pre-filled ring come out naturally and nothing ever
 // refers to ring positions 4036..4095 before they are written. A binary-tree
 // match finder lists, for every position, the longest match at each of a few
-// increasing lengths (each at the nearest distance it found). The parse is
-// cost-based and runs chunk by chunk: the symbol costs are the leaf depths
-// of the adaptive tree as it stands at the chunk start, the position costs
-// are the exact position code lengths; the chosen tokens are then coded with
-// the real adaptive tree.
+// increasing lengths (each at the nearest distance it found), running ahead
+// of the parse only as far as the parse looks. The parse is cost-based and
+// runs chunk by chunk: every match length is weighed at the nearest distance
+// that reaches it; the symbol costs come from the adaptive tree as it stands
+// at the chunk start (the mean of a leaf's depth and log2 of root over leaf
+// frequency), the position costs are the exact position code lengths; the
+// chosen tokens are then coded with the real adaptive tree. Parsing again
+// with the tree as it stands after the chunk, a second pass over the whole
+// input, more match cycles, finer chunks or a longer lookahead each changed
+// the output by less than 0.1% on real inputs, so none is done.
 //
 // Clean segments: the payload marker must not appear in a segment, and a
 // segment must not end with a proper prefix of it. The encoder first tries
@@ -472,6 +477,12 @@ void StartMatchFinder(EncoderRun* run)
     run->matchBase = 0;
     run->matchStart.assign(1, 0);
     run->matchList.clear();
+    // With a marker every list is kept: room for all of them (about two
+    // entries a position) at once rather than by doubling.
+    if (run->markerLength > 0) {
+        run->matchStart.reserve((size_t)run->size + 1);
+        run->matchList.reserve(2 * (size_t)run->size);
+    }
 }
 
 // Takes the text in up to data position `end` (exclusive), listing the
