@@ -900,6 +900,37 @@ TEST(LzhufEncoder, CleanSegmentWithPayloadMarkerKeepsTheSize)
     ExpectDecodesTo(clean, data);
 }
 
+// The plain encoder forgets what it has coded while the clean one keeps it
+// for repairs; where no repair is needed both must make the same stream.
+// The marker is one that the plain stream lacks, so no chunk is redone,
+// and the inputs span many chunks.
+TEST(LzhufEncoder, CleanDefaultIsThePlainStreamWhenNothingNeedsRepair)
+{
+    std::vector<NamedInput> inputs = CraftedInputs();
+    std::vector<NamedInput> real = RealInputs();
+    inputs.insert(inputs.end(), real.begin(), real.end());
+    inputs.push_back({"skewed noise, 300 KB", SkewedNoise(300000, 5)});
+    for (const NamedInput& in : inputs) {
+        SCOPED_TRACE(in.name);
+        Bytes plain;
+        ASSERT_EQ(1, EncodeLzhuf(in.data.data(), (uint32_t)in.data.size(), &plain));
+        // The first of a few markers (distinct characters, never a byte of
+        // the header) that is not in the plain stream, nor begun at its end.
+        const char* const candidates[] = {"KWAZ", "\xF1\x07\xA3\x5C", "\x91\xE2\x3B\x0D", "\x6E\xC4\x18\xB7"};
+        const char* marker = nullptr;
+        for (const char* m : candidates) {
+            if (!Contains(plain, m) && !EndsWithPrefix(plain, m)) {
+                marker = m;
+                break;
+            }
+        }
+        ASSERT_TRUE(marker != nullptr);
+        Bytes clean;
+        ASSERT_EQ(1, EncodeCleanSegment(in.data.data(), (uint32_t)in.data.size(), marker, 0, &clean));
+        EXPECT_TRUE(clean == plain) << clean.size() << " vs " << plain.size();
+    }
+}
+
 } // namespace
 
 namespace {

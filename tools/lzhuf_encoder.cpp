@@ -11,11 +11,16 @@
 // distances into the pre-filled ring come out naturally and nothing ever
 // refers to ring positions 4036..4095 before they are written. A binary-tree
 // match finder lists, for every position, the longest match at each of a few
-// increasing lengths (each at the nearest distance it found). The parse is
-// cost-based and runs chunk by chunk: the symbol costs are the leaf depths
-// of the adaptive tree as it stands at the chunk start, the position costs
-// are the exact position code lengths; the chosen tokens are then coded with
-// the real adaptive tree.
+// increasing lengths (each at the nearest distance it found), running ahead
+// of the parse only as far as the parse looks. The parse is cost-based and
+// runs chunk by chunk: every match length is weighed at the nearest distance
+// that reaches it; the symbol costs come from the adaptive tree as it stands
+// at the chunk start (the mean of a leaf's depth and log2 of root over leaf
+// frequency), the position costs are the exact position code lengths; the
+// chosen tokens are then coded with the real adaptive tree. Parsing again
+// with the tree as it stands after the chunk, a second pass over the whole
+// input, more match cycles, finer chunks or a longer lookahead each changed
+// the output by less than 0.1% on real inputs, so none is done.
 //
 // Clean segments: the payload marker must not appear in a segment, and a
 // segment must not end with a proper prefix of it. The encoder first tries
@@ -101,12 +106,26 @@ struct ChunkMark {
 struct EncoderRun {
     const uint8_t* data;
     uint32_t size;
-    std::vector<uint32_t> matchStart; // per position: first entry in matchList
+    // Match finder: the text it searches (the virtual prefix, then the
+    // data), its hash heads and tree links, and how much of the text it has
+    // taken in.
+    std::vector<uint8_t> text;
+    std::vector<int32_t> head;
+    std::vector<int32_t> son;
+    uint32_t inserted;
+    // Match lists of the data positions from matchBase on that the finder
+    // has reached: matchStart[pos - matchBase] is the first entry of pos in
+    // matchList, and its last element ends the list of the last position.
+    // Without a marker nothing is coded again, so lists behind the parse
+    // are dropped and the lists held stay within about one chunk.
+    uint32_t matchBase;
+    std::vector<uint32_t> matchStart;
     std::vector<uint32_t> matchList;  // length << 12 | (distance - 1), lengths increasing
+    // Repair bookkeeping, kept only with a marker to avoid.
     std::vector<Ban> bans;            // sorted by position, length, distance
     std::vector<Token> tokens;
     std::vector<uint64_t> tokenBit;   // stream bit offset where each token's code starts
-    std::vector<ChunkMark> marks;
+    std::vector<ChunkMark> marks;     // without a marker only the first
     HuffTree tree;
     BitWriter writer;
     // Parse scratch, reused from chunk to chunk.
@@ -236,17 +255,46 @@ void UpdateHuffTree(HuffTree* t, int symbol)
     } while (node != 0);
 }
 
-// Code length of every symbol: the depth of its leaf.
+// Parse costs are in 1/32 bit.
+const uint32_t kCostUnit = 32;
+
+// log2(x) in 1/16 bit, rounded down, for x >= 1: the position of the top
+// bit, then four fraction bits by repeated squaring of the mantissa.
+// Integers only, so that every machine parses alike.
+uint32_t Log2Sixteenths(uint32_t x)
+{
+    uint32_t top = 0;
+    while (x >> (top + 1))
+        top++;
+    uint64_t m = top > 16 ? (uint64_t)x >> (top - 16) : (uint64_t)x << (16 - top); // [1, 2) in 1/65536
+    uint32_t result = top << 4;
+    for (int bit = 3; bit >= 0; bit--) {
+        m = (m * m) >> 16;
+        if (m >= (2u << 16)) {
+            m >>= 1;
+            result |= 1u << bit;
+        }
+    }
+    return result;
+}
+
+// Parse cost of every symbol: the mean of the depth of its leaf (the
+// length of its code now) and the information content of its frequency,
+// log2(root / leaf frequency). Depths are whole bits and move in steps as
+// the tree adapts during the chunk; the frequency says where between the
+// steps a symbol stands. (Either alone parses a little worse.)
 void SymbolCosts(const HuffTree* t, uint32_t cost[kSymbolCount])
 {
+    const uint32_t rootLog = Log2Sixteenths(t->freq[kRoot]);
     for (int s = 0; s < kSymbolCount; s++) {
         uint32_t depth = 0;
-        int k = t->parent[s + kNodeCount];
+        const int leaf = t->parent[s + kNodeCount];
+        int k = leaf;
         do {
             depth++;
             k = t->parent[k];
         } while (k != kRoot);
-        cost[s] = depth;
+        cost[s] = depth * (kCostUnit / 2) + rootLog - Log2Sixteenths(t->freq[leaf]);
     }
 }
 
@@ -323,7 +371,7 @@ void PutToken(EncoderRun* run, const Token& token)
 
 uint32_t PositionCost(unsigned distance)
 {
-    return kPositionCodeLength[(distance - 1) >> 6] + 6u;
+    return (kPositionCodeLength[(distance - 1) >> 6] + 6u) * kCostUnit;
 }
 
 // Bytes in little-endian order, so that the first of them is the lowest.
@@ -417,41 +465,74 @@ int SearchTree(int32_t* son, const uint8_t* text, uint32_t pos, int32_t match, u
     }
 }
 
-void FindMatches(EncoderRun* run)
+void StartMatchFinder(EncoderRun* run)
 {
     const uint32_t total = kPrefilled + run->size;
-    std::vector<uint8_t> textBytes(total);
-    uint8_t* const text = textBytes.data();
-    memset(text, ' ', kPrefilled);
-    memcpy(text + kPrefilled, run->data, run->size);
-
-    std::vector<int32_t> headSlots((size_t)1 << kHashBits, kNone);
-    std::vector<int32_t> sonSlots(2 * (size_t)kSlots, kNone);
-    int32_t* const head = headSlots.data();
-    int32_t* const son = sonSlots.data();
-
-    run->matchStart.assign(run->size + 1, 0);
-    std::vector<uint32_t>& list = run->matchList;
-    list.clear();
-    list.reserve(run->size * 2);
-
-    uint32_t found[kMaxMatch];
-    for (uint32_t pos = 0; pos < total; pos++) {
-        if (pos >= kPrefilled)
-            run->matchStart[pos - kPrefilled] = (uint32_t)list.size();
-        const uint32_t limit = std::min<uint32_t>(kMaxMatch, total - pos);
-        if (limit < (uint32_t)kMinMatch)
-            continue;
-        const uint8_t* const cur = text + pos;
-        uint32_t h = ((uint32_t)cur[0] | (uint32_t)cur[1] << 8 | (uint32_t)cur[2] << 16) * 2654435761u;
-        h >>= 32 - kHashBits;
-        const int32_t match = head[h];
-        head[h] = (int32_t)pos;
-        const int count = SearchTree(son, text, pos, match, limit, found);
-        if (pos >= kPrefilled)
-            list.insert(list.end(), found, found + count);
+    run->text.resize(total);
+    memset(run->text.data(), ' ', kPrefilled);
+    memcpy(run->text.data() + kPrefilled, run->data, run->size);
+    run->head.assign((size_t)1 << kHashBits, kNone);
+    run->son.assign(2 * (size_t)kSlots, kNone);
+    run->inserted = 0;
+    run->matchBase = 0;
+    run->matchStart.assign(1, 0);
+    run->matchList.clear();
+    // With a marker every list is kept: room for all of them (about two
+    // entries a position) at once rather than by doubling.
+    if (run->markerLength > 0) {
+        run->matchStart.reserve((size_t)run->size + 1);
+        run->matchList.reserve(2 * (size_t)run->size);
     }
-    run->matchStart[run->size] = (uint32_t)list.size();
+}
+
+// Takes the text in up to data position `end` (exclusive), listing the
+// matches of every data position on the way; the prefix goes in unlisted.
+void FindMatchesUpTo(EncoderRun* run, uint32_t end)
+{
+    const uint32_t total = kPrefilled + run->size;
+    const uint32_t stop = kPrefilled + end;
+    const uint8_t* const text = run->text.data();
+    int32_t* const head = run->head.data();
+    int32_t* const son = run->son.data();
+    uint32_t found[kMaxMatch];
+    for (uint32_t pos = run->inserted; pos < stop; pos++) {
+        const uint32_t limit = std::min<uint32_t>(kMaxMatch, total - pos);
+        int count = 0;
+        if (limit >= (uint32_t)kMinMatch) {
+            const uint8_t* const cur = text + pos;
+            uint32_t h = ((uint32_t)cur[0] | (uint32_t)cur[1] << 8 | (uint32_t)cur[2] << 16) * 2654435761u;
+            h >>= 32 - kHashBits;
+            const int32_t match = head[h];
+            head[h] = (int32_t)pos;
+            count = SearchTree(son, text, pos, match, limit, found);
+        }
+        if (pos >= kPrefilled) {
+            run->matchList.insert(run->matchList.end(), found, found + count);
+            run->matchStart.push_back((uint32_t)run->matchList.size());
+        }
+    }
+    run->inserted = std::max(run->inserted, stop);
+}
+
+// Forgets the match lists of the data positions before `pos`.
+void DropMatchesBefore(EncoderRun* run, uint32_t pos)
+{
+    if (pos <= run->matchBase)
+        return;
+    const size_t k = pos - run->matchBase;
+    const uint32_t first = run->matchStart[k];
+    run->matchStart.erase(run->matchStart.begin(), run->matchStart.begin() + k);
+    for (size_t i = 0; i < run->matchStart.size(); i++)
+        run->matchStart[i] -= first;
+    run->matchList.erase(run->matchList.begin(), run->matchList.begin() + first);
+    run->matchBase = pos;
+}
+
+// The match list of data position `pos`: [*first, *last) in matchList.
+inline void MatchesAt(const EncoderRun* run, uint32_t pos, uint32_t* first, uint32_t* last)
+{
+    *first = run->matchStart[pos - run->matchBase];
+    *last = run->matchStart[pos - run->matchBase + 1];
 }
 
 bool IsBanned(const EncoderRun* run, const Token& token)
@@ -465,6 +546,7 @@ void ParseChunk(EncoderRun* run, uint32_t start, std::vector<Token>* chosen)
 {
     const uint32_t end = (uint32_t)std::min<uint64_t>(run->size, (uint64_t)start + kChunk + kLookahead);
     const uint32_t width = end - start;
+    FindMatchesUpTo(run, end);
 
     uint32_t symbolCost[kSymbolCount];
     SymbolCosts(&run->tree, symbolCost);
@@ -488,7 +570,9 @@ void ParseChunk(EncoderRun* run, uint32_t start, std::vector<Token>* chosen)
         uint32_t length = kMinMatch;
         bool matched = false;
         uint32_t* const price = &run->price[i];
-        for (uint32_t m = run->matchStart[pos]; m < run->matchStart[pos + 1]; m++) {
+        uint32_t first, last;
+        MatchesAt(run, pos, &first, &last);
+        for (uint32_t m = first; m < last; m++) {
             const uint32_t top = std::min(run->matchList[m] >> 12, end - pos);
             const uint32_t distance = (run->matchList[m] & 0xFFF) + 1;
             const uint32_t withPosition = base + PositionCost(distance);
@@ -599,7 +683,9 @@ bool CanBan(const EncoderRun* run, const Token& t)
         return false;
     if (t.length > 1)
         return true;
-    return run->matchStart[t.pos] != run->matchStart[t.pos + 1];
+    uint32_t first, last;
+    MatchesAt(run, t.pos, &first, &last);
+    return first != last;
 }
 
 // Forbids token `index` (or the nearest earlier one that can be forbidden)
@@ -638,6 +724,14 @@ int EncodeRest(EncoderRun* run)
     uint32_t pos = run->marks.back().pos;
     bool atMark = true;
     while (pos < run->size) {
+        if (run->markerLength == 0) {
+            DropMatchesBefore(run, pos);
+            ParseChunk(run, pos, &chosen);
+            for (size_t k = 0; k < chosen.size(); k++)
+                PutToken(run, chosen[k]);
+            pos = chosen.back().pos + chosen.back().length;
+            continue;
+        }
         if (!atMark)
             run->marks.push_back(MarkHere(run, pos));
         atMark = false;
@@ -649,8 +743,6 @@ int EncodeRest(EncoderRun* run)
             PutToken(run, chosen[k]);
         }
         pos = chosen.back().pos + chosen.back().length;
-        if (run->markerLength == 0)
-            continue;
         const size_t from = chunkBytes >= run->markerLength ? chunkBytes - (run->markerLength - 1) : 0;
         const long bad = FindMarker(run->writer.bytes, from, run->marker, run->markerLength);
         if (bad < 0)
@@ -678,7 +770,7 @@ void StartRun(EncoderRun* run, const uint8_t* data, uint32_t size, const char* m
     run->attempts = 0;
     run->lowestRewind = 0;
     run->problem = CleanSegmentOk;
-    FindMatches(run);
+    StartMatchFinder(run);
     InitHuffTree(&run->tree);
     for (int b = 0; b < 4; b++)
         run->writer.bytes.push_back((uint8_t)(size >> (8 * b)));
@@ -843,7 +935,9 @@ int EncodeLzhuf(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out)
     EncoderRun run;
     StartRun(&run, data, size, nullptr, 0);
     EncodeRest(&run);
-    FinishStream(&run, 0, out);
+    out->swap(run.writer.bytes);
+    if (run.writer.pendingBits > 0)
+        out->push_back(run.writer.pending);
     return 1;
 }
 
