@@ -32,7 +32,7 @@ const int kRoot = kNodeCount - 1;                      // R = 626
 const unsigned kMaxFreq = 0x8000;                      // root frequency that forces a rebuild
 const int kPrefilled = kRingSize - kMaxMatch;          // ring positions 0..4035 start as spaces
 const int kInputBlock = 4096;                          // bytes per read of the input
-const int kRingSpill = 64;                             // room behind the ring for one match
+const int kRingSpill = 72;                             // room behind the ring for a match and 8 bytes
 
 // The bit buffer is a machine word: 32 bits on i686, 64 on x86_64.
 typedef uintptr_t BitWord;
@@ -52,7 +52,7 @@ const int kTableSize = 1 << kTableBits;
 // Steps of the walk below the table that are always taken: a step from a
 // leaf stays on it, so that codes of up to kTableBits + kFixedSteps bits
 // are walked without a branch on their length.
-const int kFixedSteps = 2;
+const int kFixedSteps = 1;
 // Room for the nodes passed below the fixed steps.
 const int kDeepPath = 16;
 static_assert(kLongestCode - kTableBits - kFixedSteps < kDeepPath, "the deepest walk fits its path");
@@ -109,7 +109,7 @@ const uint8_t kPositionCodeLength[256] = {
 // 16-bit counters.
 struct TreeNode {
     uint32_t freq;
-    int32_t parent;
+    uint32_t parent;
 };
 
 // Entries of the node table past the tree's nodes.
@@ -522,14 +522,14 @@ inline int MoveUp(int c, uint32_t k)
 // Counts one more occurrence at node n and at every node above it, climbing
 // by parents, and moves every node whose new frequency passes the next
 // node's (which keeps frequencies in order).
-inline void CountByParents(int n)
+inline void CountByParents(unsigned n)
 {
     TreeNode* node = g_decoder.node;
     do {
         TreeNode* p = &node[n];
         const uint32_t k = ++p->freq;
         if (k > p[1].freq)
-            p = &node[MoveUp(n, k)];
+            p = &node[MoveUp((int)n, k)];
         n = p->parent;
     } while (n != 0);
 }
@@ -684,9 +684,11 @@ int FlushRing(unsigned* from, unsigned* r)
 // other, so that a source overlapping the output repeats it. Sources behind
 // r are read straight on, into that room too, where the bytes just written
 // stand; a source at or ahead of r (4096 bytes back or nearly) that comes
-// round the ring's end is read round it. Where the two ranges lie 8 (or 4) bytes apart or more, the bytes go 8
-// (or 4) at a time, the last group ending with the match, which reads
-// nothing before it has been written.
+// round the ring's end is read round it. Where the two ranges lie 8 bytes
+// apart or more, the bytes go 8 at a time, each group read before it is
+// written; the last group may run past the match, over bytes that a later
+// match may still read (the oldest of the window), so those are kept and
+// put back.
 inline void CopyMatch(uint8_t* ring, unsigned start, unsigned r, unsigned n)
 {
     uint8_t* d = ring + r;
@@ -696,19 +698,31 @@ inline void CopyMatch(uint8_t* ring, unsigned start, unsigned r, unsigned n)
         return;
     }
     const uint8_t* s = ring + start;
-    unsigned gap = start > r ? start - r : r - start;
-    if (gap >= 8 && n >= 8) {
-        for (unsigned k = 0; k + 8 <= n; k += 8)
-            memcpy(d + k, s + k, 8);
-        memcpy(d + n - 8, s + n - 8, 8);
-    } else if (gap >= 4 && n >= 4) {
-        for (unsigned k = 0; k + 4 <= n; k += 4)
-            memcpy(d + k, s + k, 4);
-        memcpy(d + n - 4, s + n - 4, 4);
-    } else {
-        for (unsigned k = 0; k < n; k++)
+    const unsigned gap = start > r ? start - r : r - start;
+    unsigned k = 0;
+    if (gap < 8) {
+        if (start >= r) {
+            for (; k < n; k++)
+                d[k] = s[k];
+            return;
+        }
+        // The output repeats the last `gap` bytes: once a whole number of
+        // them covers 8 bytes, it goes on in groups from that far back.
+        static const uint8_t kRepeatSpan[8] = {0, 8, 8, 9, 8, 10, 12, 14}; // gap * ceil(8 / gap)
+        const unsigned far = kRepeatSpan[gap];
+        for (; k < far && k < n; k++)
             d[k] = s[k];
+        if (k == n)
+            return;
+        s = d - far;
     }
+    uint8_t behind[8];
+    memcpy(behind, d + n, 8);
+    do {
+        memcpy(d + k, s + k, 8);
+        k += 8;
+    } while (k < n);
+    memcpy(d + n, behind, 8);
 }
 
 // Gives back to the input stream the bytes read but not yet taken into
