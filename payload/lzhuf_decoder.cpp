@@ -241,19 +241,20 @@ BitReader RefillBytes(BitReader br)
 
 // When the buffer holds fewer than `least` bits, tops it up to more than a
 // word less eight bits. Within an input block a whole word is loaded and as
-// many whole bytes counted in as fit; the word is loaded whatever the count
-// and taken in only when it is low, so that this costs no branch on the
-// count. (Where the buffer is topped up decides how far the input has been
-// read when the decoding ends.)
+// many whole bytes counted in as fit. It costs no branch on the count: the
+// word is put in the buffer whatever the count, which changes nothing when
+// it is not low (the bits below the count are zero or these same input
+// bits), and only the count and the input position move by it. (Where the
+// buffer is topped up decides how far the input has been read when the
+// decoding ends.)
 inline void RefillBelow(BitReader* br, int least)
 {
     const uint8_t* pos = g_decoder.inputPos;
     if (g_decoder.inputEnd - pos >= kWordBytes) {
-        const int low = br->count < least;
-        const BitWord word = LoadBigEndian(pos) >> br->count;
-        br->bits |= low ? word : 0;
-        g_decoder.inputPos = pos + (low ? (kWordBits - 1 - br->count) >> 3 : 0);
-        br->count = low ? br->count | (kWordBits - 8) : br->count;
+        br->bits |= LoadBigEndian(pos) >> br->count;
+        const int count = br->count | ((kWordBits - 8) & -(br->count < least));
+        g_decoder.inputPos = pos + ((count - br->count) >> 3);
+        br->count = count;
     } else if (br->count < least) {
         *br = RefillBytes(*br);
     }
