@@ -32,7 +32,7 @@ const int kRoot = kNodeCount - 1;                      // R = 626
 const unsigned kMaxFreq = 0x8000;                      // root frequency that forces a rebuild
 const int kPrefilled = kRingSize - kMaxMatch;          // ring positions 0..4035 start as spaces
 const int kInputBlock = 4096;                          // bytes per read of the input
-const int kRingSpill = 72;                             // room behind the ring for a match and 8 bytes
+const int kRingSpill = 96;                             // room behind the ring for a match and 16 bytes
 
 // The bit buffer is a machine word: 32 bits on i686, 64 on x86_64.
 typedef uintptr_t BitWord;
@@ -687,9 +687,10 @@ int FlushRing(unsigned* from, unsigned* r)
 // stand; a source at or ahead of r (4096 bytes back or nearly) that comes
 // round the ring's end is read round it. Where the two ranges lie 8 bytes
 // apart or more, the bytes go 8 at a time, each group read before it is
-// written; the last group may run past the match, over bytes that a later
-// match may still read (the oldest of the window), so those are kept and
-// put back.
+// written, and the first two groups whatever the length (most matches are
+// short); the groups may run past the match, over bytes that a later match
+// may still read (the oldest of the window), so the 16 bytes behind it are
+// kept and put back.
 inline void CopyMatch(uint8_t* ring, unsigned start, unsigned r, unsigned n)
 {
     uint8_t* d = ring + r;
@@ -717,13 +718,13 @@ inline void CopyMatch(uint8_t* ring, unsigned start, unsigned r, unsigned n)
             return;
         s = d - far;
     }
-    uint8_t behind[8];
-    memcpy(behind, d + n, 8);
-    do {
+    uint8_t behind[16];
+    memcpy(behind, d + n, 16);
+    memcpy(d + k, s + k, 8);
+    memcpy(d + k + 8, s + k + 8, 8);
+    for (k += 16; k < n; k += 8)
         memcpy(d + k, s + k, 8);
-        k += 8;
-    } while (k < n);
-    memcpy(d + n, behind, 8);
+    memcpy(d + n, behind, 16);
 }
 
 // Gives back to the input stream the bytes read but not yet taken into
