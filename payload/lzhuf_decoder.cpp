@@ -138,11 +138,12 @@ typedef uint16_t WalkRow[kTableBits + 1];
 //    exchange may set the parents of "both children" of any node. Leaf
 //    entries map to their own leaf, child[T + 2s] = child[T + 2s + 1] =
 //    T + 2s, so that a step of the walk from a leaf stays on it.
-//  - Every entry from T on has a frequency above any node's (0xFFFF, and
-//    0xFFFFFFFF behind the dummy), which ends every search for a larger
-//    frequency, also one that reads kRunWindow entries at once. The dummy
-//    node[kDummy] is in no tree: it is counted for the levels that a code
-//    does not have, and never moves.
+//  - The leaves' entries, from T on, have a frequency above any node's
+//    (0xFFFF), which ends every search for a larger frequency, also one
+//    that reads kRunWindow entries at once. The dummy node[kDummy] is in no
+//    tree and no search reaches it: it is counted for the levels that a
+//    code does not have, and the entry behind it (0xFFFFFFFF) keeps it from
+//    ever moving.
 //  - The root weighs at most 0x8000 when a symbol is decoded, so no code
 //    has more than kLongestCode bits.
 //  - walk[v], for each value v of kTableBits bits: the node that the walk
@@ -246,7 +247,8 @@ BitReader RefillBytes(BitReader br)
 // it is not low (the bits below the count are zero or these same input
 // bits), and only the count and the input position move by it. (Where the
 // buffer is topped up decides how far the input has been read when the
-// decoding ends.)
+// decoding ends.) The count is below the word's width here: a byte-wise
+// refill may fill the whole word, but a code of at least one bit follows.
 inline void RefillBelow(BitReader* br, int least)
 {
     const uint8_t* pos = g_decoder.inputPos;
