@@ -7,12 +7,15 @@
 // into a word-wide bit buffer a word at a time; output is collected in the
 // ring itself, which is handed to the output stream whenever the write
 // position comes round to its end (and once after the first symbol, so
-// that an output that cannot be written stops the decoding at once). The
-// tree walk looks up a code's first seven bits in a table kept up to date
-// with the tree and then takes one bit per node without testing the bit
-// count; the tree update skips long runs of equal frequencies with a
-// galloping search over the frequency table, which is always in increasing
-// order.
+// that an output that cannot be written stops the decoding at once).
+//
+// A code's first seven bits are looked up at once in a walk table kept up
+// to date with the tree; the table also names the nodes passed on the way,
+// and the walk below it records the nodes it passes, so that the count of
+// a symbol goes up the path just walked instead of climbing from parent to
+// parent. Only when a node must change places (its new frequency passes
+// the next node's) does the count climb by parents from the node's new
+// place. The record's invariants are written down next to it.
 #include "lzhuf_decoder.h"
 
 #include <cstdint>
@@ -29,22 +32,35 @@ const int kRoot = kNodeCount - 1;                      // R = 626
 const unsigned kMaxFreq = 0x8000;                      // root frequency that forces a rebuild
 const int kPrefilled = kRingSize - kMaxMatch;          // ring positions 0..4035 start as spaces
 const int kInputBlock = 4096;                          // bytes per read of the input
-const int kRingSpill = 64;                             // room behind the ring for one match
+const int kRingSpill = 96;                             // room behind the ring for a match and 16 bytes
 
 // The bit buffer is a machine word: 32 bits on i686, 64 on x86_64.
 typedef uintptr_t BitWord;
+const int kWordBits = (int)sizeof(BitWord) * 8;
 const int kWordBytes = (int)sizeof(BitWord);
-const int kWordBits = kWordBytes * 8;
-// Bits the buffer holds at least when a symbol's walk starts: more than the
-// longest code of a tree whose root weight stays at or below 0x8000 (about
-// 22 bits), so that the walk itself need not test the bit count.
-const int kWalkBits = kWordBits > 32 ? 32 : kWordBits - 8;
+// The longest code: a leaf at depth d has a root weight of at least the
+// Fibonacci number F(d + 2) (every weight is at least 1, and every inner
+// node weighs more than either child), and the root weighs at most 0x8000
+// < F(24) when a symbol is decoded, so no code is longer than 21 bits.
+const int kLongestCode = 21;
 // The walk table covers the top levels of the tree: the first kTableBits
 // bits of a code are looked up at once. A deeper table saves steps of the
 // walk but must be filled again more often, whenever a swap moves an inner
 // node above its last level; seven levels cost least on real data.
 const int kTableBits = 7;
 const int kTableSize = 1 << kTableBits;
+// Steps of the walk below the table that are always taken: a step from a
+// leaf stays on it, so that codes of up to kTableBits + kFixedSteps bits
+// are walked without a branch on their length.
+const int kFixedSteps = 1;
+// Room for the nodes passed below the fixed steps.
+const int kDeepPath = 16;
+static_assert(kLongestCode - kTableBits - kFixedSteps < kDeepPath, "the deepest walk fits its path");
+static_assert((kDeepPath & (kDeepPath - 1)) == 0, "the path's index is masked");
+// Bits the buffer holds at least when a symbol's walk starts: more than the
+// longest code, so that the walk itself need not test the bit count.
+const int kWalkBits = kWordBits > 32 ? 32 : kWordBits - 8;
+static_assert(kWalkBits > kLongestCode, "a refill holds any code");
 
 // Position decoding: indexed by the first eight bits of a position code.
 // Upper six bits of the position.
@@ -87,30 +103,64 @@ const uint8_t kPositionCodeLength[256] = {
     8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
 };
 
-// A node of the tree table. Frequencies never exceed 0x8000 (the root's,
-// which is their sum, is rebuilt at that value), so whole words hold them
-// with the same arithmetic and comparisons as 16-bit counters. Entries from
-// T on serve two purposes: [T].freq is a 0xFFFF sentinel that ends every
-// search for a larger frequency, and [T + s].parent is the node that holds
-// the leaf of symbol s.
+// A node of the tree table: its frequency and its parent. Frequencies never
+// exceed 0x8000 (the root's, which is their sum, is rebuilt at that value),
+// so whole words hold them with the same arithmetic and comparisons as
+// 16-bit counters.
 struct TreeNode {
     uint32_t freq;
-    int32_t parent; // the root's is 0
+    uint32_t parent;
 };
 
+// Entries of the node table past the tree's nodes.
+const int kLeafBase = kNodeCount;                // T + 2s: the leaf of symbol s
+const int kDummy = kLeafBase + 2 * kSymbolCount; // counted for levels that a code does not have
+const int kNodeEntries = kDummy + 2;
+// The run search reads this many entries past a node at once.
+const int kRunWindow = 8;
+
+// The nodes on the way from the root to a node at depth d above the
+// table's last level, by depth (entry 0, the root's, is not used); kDummy
+// below.
+typedef uint16_t WalkRow[kTableBits + 1];
+
 // The one decoding in progress.
+//
+// Invariants of the tree and its tables, between symbols:
+//  - node[0..T-1] are the tree's nodes, the root at R. Their frequencies
+//    never decrease from one index to the next (the sibling property), and
+//    an inner node j weighs the sum of its children child[j] and
+//    child[j] + 1, which lie below j. Node 0 thus always holds a leaf, and
+//    parent 0 marks the root's.
+//  - child[j] below T is an inner node's first child (a value below T) or
+//    a leaf, T + 2s for symbol s. The leaf's entry node[T + 2s] has for
+//    parent the node that holds it; node[T + 2s + 1] is spare, so that an
+//    exchange may set the parents of "both children" of any node. Leaf
+//    entries map to their own leaf, child[T + 2s] = child[T + 2s + 1] =
+//    T + 2s, so that a step of the walk from a leaf stays on it.
+//  - The leaves' entries, from T on, have a frequency above any node's
+//    (0xFFFF), which ends every search for a larger frequency, also one
+//    that reads kRunWindow entries at once. The dummy node[kDummy] is in no
+//    tree and no search reaches it: it is counted for the levels that a
+//    code does not have, and the entry behind it (0xFFFFFFFF) keeps it from
+//    ever moving.
+//  - The root weighs at most 0x8000 when a symbol is decoded, so no code
+//    has more than kLongestCode bits.
+//  - walk[v], for each value v of kTableBits bits: the node that the walk
+//    from the root reaches with the bits of v, or the node of the leaf that
+//    it reaches sooner, and the bits that takes (node | bits << 12).
+//    above[v][d] is the node at depth d on that walk, for d from 1 to its
+//    bits, and kDummy below them.
+//  - depth[n] is the depth of node n when it lies above the table's last
+//    level (a depth below kTableBits), kTableBits otherwise; prefix[n] is
+//    the bits that lead to such a node. An exchange changes the table only
+//    below such a node, and only when an inner node comes or goes.
 struct LzhufDecoder {
-    TreeNode node[kNodeCount + kSymbolCount];
-    int32_t child[kNodeCount];  // >= T: leaf of symbol (value - T); else children j, j+1
-    // For every value of the next kTableBits bits: the node that the walk
-    // from the root reaches with them, or the leaf it reaches sooner, and
-    // the bits that takes (node | bits << 12).
+    TreeNode node[kNodeEntries];
+    int32_t child[kDummy];
     uint16_t walk[kTableSize];
-    // Depth of every node above the table's last level (kTableBits for all
-    // the others): a swap changes the table only below such a node.
+    WalkRow above[kTableSize];
     uint8_t depth[kNodeCount];
-    // The bits that lead from the root to every node above the table's
-    // last level.
     uint8_t prefix[kNodeCount];
     // Room for a rebuild: the leaves with their new frequencies, and the
     // sums of pairs of entries.
@@ -167,29 +217,52 @@ inline BitWord LoadBigEndian(const uint8_t* p)
 }
 
 // Byte by byte, across the end of an input block and past the end of the
-// input: end of input and read errors read as zero bytes, which are
-// counted, since a checked decoding must not use them.
-void RefillBytes(BitReader* br)
+// input, up to more than a word less eight bits: end of input and read
+// errors read as zero bytes, which are counted, since a checked decoding
+// must not use them. (Taken and given by value, so that the caller's
+// buffer can stay in registers.)
+BitReader RefillBytes(BitReader br)
 {
-    do {
+    while (br.count <= kWordBits - 8) {
         if (g_decoder.inputPos == g_decoder.inputEnd) {
             size_t got = ReadInputBlock();
             if (got == 0) {
                 g_decoder.zeroBytes++;
-                br->count += 8;
+                br.count += 8;
                 continue;
             }
             g_decoder.inputPos = g_decoder.input;
             g_decoder.inputEnd = g_decoder.input + got;
         }
-        br->bits |= (BitWord)*g_decoder.inputPos++ << (kWordBits - 8 - br->count);
-        br->count += 8;
-    } while (br->count <= kWordBits - 8);
+        br.bits |= (BitWord)*g_decoder.inputPos++ << (kWordBits - 8 - br.count);
+        br.count += 8;
+    }
+    return br;
 }
 
-// Tops the bit buffer up to more than a word less eight bits. Within an
-// input block a whole word is loaded at once and as many whole bytes
-// counted in as fit.
+// When the buffer holds fewer than `least` bits, tops it up to more than a
+// word less eight bits. Within an input block a whole word is loaded and as
+// many whole bytes counted in as fit. It costs no branch on the count: the
+// word is put in the buffer whatever the count, which changes nothing when
+// it is not low (the bits below the count are zero or these same input
+// bits), and only the count and the input position move by it. (Where the
+// buffer is topped up decides how far the input has been read when the
+// decoding ends.) The count is below the word's width here: a byte-wise
+// refill may fill the whole word, but a code of at least one bit follows.
+inline void RefillBelow(BitReader* br, int least)
+{
+    const uint8_t* pos = g_decoder.inputPos;
+    if (g_decoder.inputEnd - pos >= kWordBytes) {
+        br->bits |= LoadBigEndian(pos) >> br->count;
+        const int count = br->count | ((kWordBits - 8) & -(br->count < least));
+        g_decoder.inputPos = pos + ((count - br->count) >> 3);
+        br->count = count;
+    } else if (br->count < least) {
+        *br = RefillBytes(*br);
+    }
+}
+
+// Tops the bit buffer up as RefillBelow does, unconditionally.
 inline void Refill(BitReader* br)
 {
     const uint8_t* pos = g_decoder.inputPos;
@@ -198,7 +271,7 @@ inline void Refill(BitReader* br)
         g_decoder.inputPos = pos + ((kWordBits - 1 - br->count) >> 3);
         br->count |= kWordBits - 8;
     } else {
-        RefillBytes(br);
+        *br = RefillBytes(*br);
     }
 }
 
@@ -211,10 +284,25 @@ inline unsigned TakeBits(BitReader* br, int n)
     return v;
 }
 
+// Every entry of the walk table that begins with the `d` bits `bits` ends
+// at node m, which is row[d]: a leaf above the table's last level, or a
+// node on it.
+void SetWalkEntries(int m, int d, unsigned bits, WalkRow row)
+{
+    for (int j = d + 1; j <= kTableBits; j++)
+        row[j] = kDummy;
+    const int spare = kTableBits - d;
+    const uint16_t entry = (uint16_t)(m | d << 12);
+    for (unsigned e = bits << spare, last = (bits + 1) << spare; e < last; e++) {
+        g_decoder.walk[e] = entry;
+        memcpy(g_decoder.above[e], row, sizeof(WalkRow));
+    }
+}
+
 // Fills the walk table below node n, which lies at depth d < kTableBits
-// and is reached by the bits `prefix`, and records the depths of the nodes
-// on the way.
-void FillWalk(int n, int d, unsigned prefix)
+// and is reached by the bits `prefix` through the nodes of `row`, and
+// records the depths of the nodes on the way.
+void FillWalk(int n, int d, unsigned prefix, WalkRow row)
 {
     g_decoder.depth[n] = (uint8_t)d;
     g_decoder.prefix[n] = (uint8_t)prefix;
@@ -222,20 +310,16 @@ void FillWalk(int n, int d, unsigned prefix)
     for (int b = 0; b < 2; b++) {
         const int m = pair + b;
         const unsigned bits = prefix << 1 | (unsigned)b;
+        row[d + 1] = (uint16_t)m;
         if (d + 1 < kTableBits && g_decoder.child[m] < kNodeCount) {
-            FillWalk(m, d + 1, bits);
+            FillWalk(m, d + 1, bits, row);
             continue;
         }
-        // m is a leaf above the last level, or a node on it: every entry
-        // that begins with these bits ends there.
         if (d + 1 < kTableBits) {
             g_decoder.depth[m] = (uint8_t)(d + 1);
             g_decoder.prefix[m] = (uint8_t)bits;
         }
-        const int spare = kTableBits - (d + 1);
-        const uint16_t entry = (uint16_t)(m | (d + 1) << 12);
-        for (unsigned e = bits << spare, last = (bits + 1) << spare; e < last; e++)
-            g_decoder.walk[e] = entry;
+        SetWalkEntries(m, d + 1, bits, row);
     }
 }
 
@@ -252,11 +336,28 @@ void ClearDepths(int n)
             ClearDepths(pair + b);
 }
 
+// Fills the table below node n at depth d again: through the node itself
+// when it is inner, as its leaf's entries when it is a leaf. The way to it
+// is that of any entry below it.
+void FillWalkAt(int n, int d)
+{
+    const unsigned prefix = g_decoder.prefix[n];
+    WalkRow row;
+    memcpy(row, g_decoder.above[prefix << (kTableBits - d)], sizeof row);
+    if (g_decoder.child[n] < kNodeCount) {
+        FillWalk(n, d, prefix, row);
+        return;
+    }
+    g_decoder.depth[n] = (uint8_t)d;
+    SetWalkEntries(n, d, prefix, row);
+}
+
 // The whole walk table afresh, after the tree was built.
 void BuildWalk()
 {
     memset(g_decoder.depth, kTableBits, sizeof g_decoder.depth);
-    FillWalk(kRoot, 0, 0);
+    WalkRow row = {0};
+    FillWalk(kRoot, 0, 0, row);
 }
 
 // Every symbol starts with frequency 1; inner nodes pair neighbours from
@@ -267,16 +368,21 @@ void InitTree()
     int32_t* child = g_decoder.child;
     for (int s = 0; s < kSymbolCount; s++) {
         node[s].freq = 1;
-        child[s] = s + kNodeCount;
-        node[s + kNodeCount].parent = s;
+        child[s] = kLeafBase + 2 * s;
+        node[kLeafBase + 2 * s].parent = s;
     }
     for (int i = 0, j = kSymbolCount; j <= kRoot; i += 2, j++) {
         node[j].freq = node[i].freq + node[i + 1].freq;
         child[j] = i;
         node[i].parent = node[i + 1].parent = j;
     }
-    node[kNodeCount].freq = 0xFFFF;
     node[kRoot].parent = 0;
+    for (int i = kLeafBase; i < kDummy; i++) {
+        node[i].freq = 0xFFFF;
+        child[i] = kLeafBase + ((i - kLeafBase) & ~1);
+    }
+    node[kDummy].freq = 0;
+    node[kDummy + 1].freq = 0xFFFFFFFFu;
     BuildWalk();
 }
 
@@ -322,26 +428,19 @@ void RebuildTree()
         }
     }
     for (int i = 0; i < kNodeCount; i++) {
-        int k = child[i];
-        node[k].parent = i;
-        if (k < kNodeCount)
-            node[k + 1].parent = i;
+        const int k = child[i];
+        node[k].parent = node[k + 1].parent = i; // a leaf's second entry is spare
     }
     BuildWalk();
 }
 
-// The last entry from l on whose frequency is below k, given that node l's
-// is: the end of the run of nodes that share the old frequency k - 1.
-// Most runs are short and are scanned; from the fourth node on the search
-// gallops, then halves, so that long runs (many rare symbols after a
-// rebuild) are skipped rather than walked. The sentinel at T is never
+// The end of a run of nodes below frequency k that goes on past the
+// entries that MoveUp reads at once: node l's frequency is below k. The
+// search gallops, then halves, so that long runs (many rare symbols after
+// a rebuild) are skipped rather than walked. The sentinel at T is never
 // below k.
-int EndOfRun(const TreeNode* node, int l, uint32_t k)
+__attribute__((noinline)) int EndOfLongRun(const TreeNode* node, int l, uint32_t k)
 {
-    for (int n = 0; n < 3; n++, l++) {
-        if (k <= node[l + 1].freq)
-            return l;
-    }
     int lo = l, hi = l + 1;
     for (int step = 1; k > node[hi].freq;) {
         lo = hi;
@@ -362,115 +461,189 @@ int EndOfRun(const TreeNode* node, int l, uint32_t k)
     return lo;
 }
 
-// Fills the table below node n at depth d again: through the node itself
-// when it is inner, as its leaf's entries when it is a leaf.
-void FillWalkAt(int n, int d)
-{
-    const unsigned prefix = g_decoder.prefix[n];
-    if (g_decoder.child[n] < kNodeCount) {
-        FillWalk(n, d, prefix);
-        return;
-    }
-    g_decoder.depth[n] = (uint8_t)d;
-    const int spare = kTableBits - d;
-    const uint16_t entry = (uint16_t)(n | d << 12);
-    for (unsigned e = prefix << spare, last = (prefix + 1) << spare; e < last; e++)
-        g_decoder.walk[e] = entry;
-}
-
-// Moves node c, whose frequency has just become k, behind the run of nodes
-// that still have its old frequency: the two exchange places (and
-// subtrees). Returns the node's new place.
-int MoveUp(int c, uint32_t k)
+// The exchange of MoveUp where an inner node comes to or goes from a place
+// above the walk table's last level: the table is filled again below the
+// places that lie there.
+__attribute__((noinline)) void ExchangeAboveTable(int c, int l, uint32_t k)
 {
     TreeNode* node = g_decoder.node;
     int32_t* child = g_decoder.child;
-    int l = EndOfRun(node, c + 1, k);
-    // Nodes keep their places, subtrees move: where either place lies above
-    // the walk table's last level and an inner node comes or goes, the
-    // table is filled again below it. Two leaves just change places.
-    int a = child[c];
-    int b = child[l];
-    const int redo = (a < kNodeCount || b < kNodeCount) &&
-                     (g_decoder.depth[c] < kTableBits || g_decoder.depth[l] < kTableBits);
     const int dc = g_decoder.depth[c], dl = g_decoder.depth[l];
-    if (redo) {
-        if (dc < kTableBits)
-            ClearDepths(c);
-        if (dl < kTableBits)
-            ClearDepths(l);
-    }
-    node[c].freq = node[l].freq;
+    if (dc < kTableBits)
+        ClearDepths(c);
+    if (dl < kTableBits)
+        ClearDepths(l);
+    const int a = child[c], b = child[l];
+    node[c].freq = k - 1;
     node[l].freq = k;
-
-    node[a].parent = l;
-    if (a < kNodeCount)
-        node[a + 1].parent = l;
-
     child[l] = a;
-    node[b].parent = c;
-    if (b < kNodeCount)
-        node[b + 1].parent = c;
     child[c] = b;
-    if (redo) {
-        if (dc < kTableBits)
-            FillWalkAt(c, dc);
-        if (dl < kTableBits)
-            FillWalkAt(l, dl);
+    node[a].parent = node[a + 1].parent = l;
+    node[b].parent = node[b + 1].parent = c;
+    if (dc < kTableBits)
+        FillWalkAt(c, dc);
+    if (dl < kTableBits)
+        FillWalkAt(l, dl);
+}
+
+// Moves node c, whose frequency has just become k and passed the next
+// node's, behind the run of nodes that still have its old frequency k - 1:
+// the two exchange places (and subtrees). Returns the node's new place.
+inline int MoveUp(int c, uint32_t k)
+{
+    TreeNode* node = g_decoder.node;
+    int32_t* child = g_decoder.child;
+    // The run starts at c + 1. Frequencies are in order, so the run's share
+    // of the next entries is the number of them below k, counted without a
+    // branch for each; only a longer run is searched for its end.
+    const TreeNode* run = &node[c + 2];
+    int n = 0;
+#pragma GCC unroll kRunWindow
+    for (int j = 0; j < kRunWindow; j++)
+        n += k > run[j].freq;
+    int l = c + 1 + n;
+    if (n == kRunWindow)
+        l = EndOfLongRun(node, l, k);
+    // Nodes keep their places, subtrees move. The walk table changes only
+    // where an inner node comes to or goes from a place above its last
+    // level; two leaves just change places.
+    const int a = child[c], b = child[l];
+    if (((a < kNodeCount) | (b < kNodeCount)) &&
+        ((g_decoder.depth[c] < kTableBits) | (g_decoder.depth[l] < kTableBits))) {
+        ExchangeAboveTable(c, l, k);
+        return l;
     }
+    node[c].freq = k - 1;
+    node[l].freq = k;
+    child[l] = a;
+    child[c] = b;
+    node[a].parent = node[a + 1].parent = l;
+    node[b].parent = node[b + 1].parent = c;
     return l;
 }
 
-// Counts one more occurrence of symbol x, from its leaf up to the root,
-// keeping frequencies in increasing order (the sibling property).
-inline void UpdateTree(int x)
+// Counts one more occurrence at node n and at every node above it, climbing
+// by parents, and moves every node whose new frequency passes the next
+// node's (which keeps frequencies in order).
+inline void CountByParents(unsigned n)
 {
-    if (g_decoder.node[kRoot].freq == kMaxFreq)
-        RebuildTree();
-    size_t c = (size_t)g_decoder.node[x + kNodeCount].parent;
+    TreeNode* node = g_decoder.node;
     do {
-        uint32_t k = ++g_decoder.node[c].freq;
-        if (k > g_decoder.node[c + 1].freq)
-            c = (size_t)MoveUp((int)c, k);
-        c = (size_t)g_decoder.node[c].parent;
-    } while (c != 0);
+        TreeNode* p = &node[n];
+        const uint32_t k = ++p->freq;
+        if (k > p[1].freq)
+            p = &node[MoveUp((int)n, k)];
+        n = p->parent;
+    } while (n != 0);
 }
 
-// Walks the tree from the root: the first kTableBits bits at once through
-// the walk table, which gives the leaf if the code is no longer, and then
-// one bit per inner node. With the buffer topped up to more bits than any
-// code of a tree of this weight can have, the walk needs no test of the
-// bit count; should it ever use more bits than the buffer held, it is
-// walked again bit by bit with refills. (The top bit is taken as the carry
-// of doubling the buffer, which compilers turn into an add with carry.)
+// Decodes a symbol and counts it.
+//
+// The walk: the first kTableBits bits at once through the walk table, then
+// kFixedSteps steps of one bit whatever the code's length (a step from a
+// leaf stays on it and counts no bit), then one bit per inner node. With
+// the buffer topped up to more bits than any code has, the walk needs no
+// test of the bit count; should it ever use more bits than the buffer held,
+// it is walked again bit by bit with refills. (The top bit is taken as the
+// carry of doubling the buffer, which compilers turn into an add with
+// carry.)
+//
+// The count goes up the path just walked, from the node of the leaf to the
+// root: the nodes passed below the fixed steps, those of the fixed steps
+// (the dummy for a step that stayed on the leaf), those of the table's
+// levels (the dummy below the table's own end). Nothing moves as long as no
+// new frequency passes the next node's, and each loop's length is known
+// before it starts. The first node that must move does (MoveUp), and the
+// count goes on from its new place by parents.
 inline int DecodeSymbol(BitReader* br)
 {
-    if (br->count < kWalkBits)
-        Refill(br);
-    const unsigned entry = g_decoder.walk[br->bits >> (kWordBits - kTableBits)];
+    RefillBelow(br, kWalkBits);
+    const int32_t* child = g_decoder.child;
+    const unsigned e = (unsigned)(br->bits >> (kWordBits - kTableBits));
+    const unsigned entry = g_decoder.walk[e];
     const int used = (int)(entry >> 12);
     BitWord bits = br->bits << used;
     int count = br->count - used;
-    int c = g_decoder.child[entry & 0x3FF];
+    int c = child[entry & 0x3FF];
+    int fixed[kFixedSteps];
+    int steps = 0;
+#pragma GCC unroll kFixedSteps
+    for (int i = 0; i < kFixedSteps; i++) {
+        const int inner = c < kNodeCount;
+        const int n = c + (int)(bits >> (kWordBits - 1 - i) & 1);
+        fixed[i] = inner ? n : kDummy;
+        steps += inner;
+        c = child[n];
+    }
+    bits <<= steps;
+    count -= steps;
+    // The index is kept in the array whatever happens; no walk goes deeper.
+    int deep[kDeepPath];
+    int m = 0;
     while (c < kNodeCount) {
-        BitWord doubled = bits + bits;
-        c = g_decoder.child[c + (int)(doubled < bits)];
+        const BitWord doubled = bits + bits;
+        const int n = c + (int)(doubled < bits);
+        deep[m++ & (kDeepPath - 1)] = n;
+        c = child[n];
         bits = doubled;
         count--;
     }
+    int walked = 1;
     if (count >= 0) {
         br->bits = bits;
         br->count = count;
     } else {
-        c = g_decoder.child[kRoot];
+        walked = 0;
+        c = child[kRoot];
         do {
             if (br->count == 0)
-                Refill(br);
-            c = g_decoder.child[c + (int)TakeBits(br, 1)];
+                *br = RefillBytes(*br);
+            c = child[c + (int)TakeBits(br, 1)];
         } while (c < kNodeCount);
     }
-    int symbol = c - kNodeCount;
-    UpdateTree(symbol);
+    const int symbol = (c - kLeafBase) >> 1;
+
+    TreeNode* node = g_decoder.node;
+    if (node[kRoot].freq == kMaxFreq) {
+        RebuildTree(); // the path just walked is gone
+        walked = 0;
+    }
+    int n;
+    TreeNode* p;
+    uint32_t k;
+    if (!walked) {
+        n = node[c].parent;
+        goto climb;
+    }
+    for (int j = m - 1; j >= 0; j--) {
+        n = deep[j];
+        p = &node[n];
+        k = ++p->freq;
+        if (k > p[1].freq)
+            goto move;
+    }
+#pragma GCC unroll kFixedSteps
+    for (int j = kFixedSteps - 1; j >= 0; j--) {
+        n = fixed[j];
+        p = &node[n];
+        k = ++p->freq;
+        if (k > p[1].freq)
+            goto move;
+    }
+#pragma GCC unroll kTableBits
+    for (int j = kTableBits; j >= 1; j--) {
+        n = g_decoder.above[e][j];
+        p = &node[n];
+        k = ++p->freq;
+        if (k > p[1].freq)
+            goto move;
+    }
+    node[kRoot].freq++;
+    return symbol;
+move:
+    n = node[MoveUp(n, k)].parent;
+climb:
+    CountByParents(n);
     return symbol;
 }
 
@@ -514,9 +687,12 @@ int FlushRing(unsigned* from, unsigned* r)
 // other, so that a source overlapping the output repeats it. Sources behind
 // r are read straight on, into that room too, where the bytes just written
 // stand; a source at or ahead of r (4096 bytes back or nearly) that comes
-// round the ring's end is read round it. Where the two ranges lie 8 (or 4) bytes apart or more, the bytes go 8
-// (or 4) at a time, the last group ending with the match, which reads
-// nothing before it has been written.
+// round the ring's end is read round it. Where the two ranges lie 8 bytes
+// apart or more, the bytes go 8 at a time, each group read before it is
+// written, and the first two groups whatever the length (most matches are
+// short); the groups may run past the match, over bytes that a later match
+// may still read (the oldest of the window), so the 16 bytes behind it are
+// kept and put back.
 inline void CopyMatch(uint8_t* ring, unsigned start, unsigned r, unsigned n)
 {
     uint8_t* d = ring + r;
@@ -526,19 +702,31 @@ inline void CopyMatch(uint8_t* ring, unsigned start, unsigned r, unsigned n)
         return;
     }
     const uint8_t* s = ring + start;
-    unsigned gap = start > r ? start - r : r - start;
-    if (gap >= 8 && n >= 8) {
-        for (unsigned k = 0; k + 8 <= n; k += 8)
-            memcpy(d + k, s + k, 8);
-        memcpy(d + n - 8, s + n - 8, 8);
-    } else if (gap >= 4 && n >= 4) {
-        for (unsigned k = 0; k + 4 <= n; k += 4)
-            memcpy(d + k, s + k, 4);
-        memcpy(d + n - 4, s + n - 4, 4);
-    } else {
-        for (unsigned k = 0; k < n; k++)
+    const unsigned gap = start > r ? start - r : r - start;
+    unsigned k = 0;
+    if (gap < 8) {
+        if (start >= r) {
+            for (; k < n; k++)
+                d[k] = s[k];
+            return;
+        }
+        // The output repeats the last `gap` bytes: once a whole number of
+        // them covers 8 bytes, it goes on in groups from that far back.
+        static const uint8_t kRepeatSpan[8] = {0, 8, 8, 9, 8, 10, 12, 14}; // gap * ceil(8 / gap)
+        const unsigned far = kRepeatSpan[gap];
+        for (; k < far && k < n; k++)
             d[k] = s[k];
+        if (k == n)
+            return;
+        s = d - far;
     }
+    uint8_t behind[16];
+    memcpy(behind, d + n, 16);
+    memcpy(d + k, s + k, 8);
+    memcpy(d + k + 8, s + k + 8, 8);
+    for (k += 16; k < n; k += 8)
+        memcpy(d + k, s + k, 8);
+    memcpy(d + n, behind, 16);
 }
 
 // Gives back to the input stream the bytes read but not yet taken into

@@ -442,6 +442,56 @@ TEST(LzhufDecoder, MissingInputReadsAsZeroBytes)
     EXPECT_TRUE(cut == zeros);
 }
 
+// Where a decoding leaves its input: the decoder reads in blocks and gives
+// back what its bit buffer has not taken, and the buffer is topped up (to
+// within a byte of a whole word) only before a symbol with fewer than 32
+// bits left (24 in a 32-bit word) and before a position with fewer than 16.
+// So the stream stands a few bytes past the last code bit, always at the
+// same place; these places are pinned for each word width, checked and
+// unchecked, behind streams followed by bytes of something else: literals
+// only, matches, many input blocks, a code that ends within a word of an
+// input block's end (refilled byte by byte across it), and a stream whose
+// input runs out (all of it read).
+TEST(LzhufDecoder, LeavesTheInputWhereItsBitBufferStopped)
+{
+    const Bytes literals = CounterBytes(3000);
+    const Bytes skewed = SkewedNoise(20000, 11);
+    const Bytes many = SkewedNoise(300000, 5);
+    const Bytes blockEnd = SkewedNoise(10610, 13);
+    const Bytes manyStream = EncodeLzhuf1988(many.data(), many.size());
+    const Bytes after(40, 0xA5);
+    struct Case {
+        const char* what;
+        Bytes stream;
+        bool followed;
+        long word64, word32;
+    } cases[] = {
+        {"literals", EncodeLzhuf1988(literals.data(), literals.size()), true, 2440, 2439},
+        {"matches", EncodeLzhuf1988(skewed.data(), skewed.size()), true, 15250, 15247},
+        {"many blocks", manyStream, true, 228162, 228159},
+        {"end at a block's end", EncodeLzhuf1988(blockEnd.data(), blockEnd.size()), true, 8195, 8191},
+        {"input runs out", Bytes(manyStream.begin(), manyStream.begin() + 2000), false, 2000, 2000},
+    };
+    ASSERT_EQ(8189u, cases[3].stream.size()) << "3 bytes before the end of the second input block";
+    for (const Case& c : cases) {
+        Bytes input = c.stream;
+        if (c.followed)
+            input.insert(input.end(), after.begin(), after.end());
+        const long expected = sizeof(uintptr_t) == 8 ? c.word64 : c.word32;
+        for (int checked = 0; checked < 2; checked++) {
+            FILE* in = TempWith(input);
+            FILE* out = tmpfile();
+            ASSERT_TRUE(in && out);
+            DecodeAccount account;
+            const int result = checked ? DecodeSegmentChecked(in, out, &account) : DecodeSegment(in, out);
+            EXPECT_NE(0, result) << c.what;
+            EXPECT_EQ(expected, ftell(in)) << c.what << (checked ? ", checked" : "");
+            fclose(in);
+            fclose(out);
+        }
+    }
+}
+
 // The last match is copied whole even where it runs past the declared
 // length: length 10, then one 60-byte match of the pre-filled spaces.
 TEST(LzhufDecoder, LastMatchIsNotCutAtTheDeclaredLength)
