@@ -7,7 +7,8 @@
 //
 // Throughput is input bytes per second of process CPU time, the best of
 // repeated runs, so that other work on a shared machine skews it as little
-// as possible.
+// as possible; each figure and its baseline are timed in alternation, so
+// that their ratio holds while the machine's speed drifts.
 //
 //   codec_bench [file...]   (default: the five inputs listed below that exist)
 #include "payload/crc32.h"
@@ -73,27 +74,43 @@ double MegabytesPerSecond(size_t bytes, double seconds)
     return seconds > 0 ? bytes / seconds / 1e6 : 0.0;
 }
 
-// Decodes `stream` from a buffered file into another, as the installer
-// does, with the given decoder; the best time of repeated runs.
-double DecodeSeconds(const Bytes& stream, int (*decode)(FILE*, FILE*), int* ok)
+// Best times of two pieces of work timed in alternation, round after
+// round, for at least `minimum` seconds in all: a machine whose speed
+// drifts (other work, a shared host) slows both alike, so their ratio
+// holds where two separate series would not.
+template <typename FnA, typename FnB>
+void BestSecondsAlternating(FnA a, FnB b, double* bestA, double* bestB, double minimum = 1.5)
 {
-    FILE* in = tmpfile();
-    FILE* out = tmpfile();
-    if (!in || !out) {
-        *ok = 0;
-        return 0;
-    }
-    fwrite(stream.data(), 1, stream.size(), in);
-    fflush(in);
-    double seconds = BestSeconds([&] {
-        rewind(in);
-        rewind(out);
-        *ok &= decode(in, out) == 1;
-        fflush(out);
-    });
-    fclose(in);
-    fclose(out);
-    return seconds;
+    *bestA = *bestB = 1e30;
+    double start = CpuSeconds();
+    int rounds = 0;
+    do {
+        double t0 = CpuSeconds();
+        a();
+        double t1 = CpuSeconds();
+        b();
+        double t2 = CpuSeconds();
+        if (t1 - t0 < *bestA)
+            *bestA = t1 - t0;
+        if (t2 - t1 < *bestB)
+            *bestB = t2 - t1;
+        rounds++;
+    } while (CpuSeconds() - start < minimum || rounds < 5);
+}
+
+// One decoding of `stream` from a buffered file into another, as the
+// installer does, with the given decoder.
+struct DecodeFiles {
+    FILE* in;
+    FILE* out;
+};
+
+void DecodeThrough(DecodeFiles* files, int (*decode)(FILE*, FILE*), int* ok)
+{
+    rewind(files->in);
+    rewind(files->out);
+    *ok &= decode(files->in, files->out) == 1;
+    fflush(files->out);
 }
 
 int DecodeInstaller(FILE* in, FILE* out)
@@ -109,13 +126,26 @@ void Measure(const Input& in)
         printf("%-26s encoder failed\n", in.name.c_str());
         return;
     }
-    double encode = BestSeconds([&] { EncodeLzhuf(in.data.data(), size, &ours); });
+    double encode, encode1988;
+    BestSecondsAlternating([&] { EncodeLzhuf(in.data.data(), size, &ours); },
+                           [&] { EncodeLzhuf1988(in.data.data(), in.data.size()); }, &encode, &encode1988);
     double encodeClean = BestSeconds([&] { EncodeCleanSegment(in.data.data(), size, "KWAZ", 0, &clean); });
-    double encode1988 = BestSeconds([&] { EncodeLzhuf1988(in.data.data(), in.data.size()); });
 
     int ok = 1;
-    double decode = DecodeSeconds(ours, DecodeInstaller, &ok);
-    double decode1988 = DecodeSeconds(ours, DecodeLzhuf1988, &ok);
+    double decode = 0, decode1988 = 0;
+    DecodeFiles files = {tmpfile(), tmpfile()};
+    if (files.in && files.out) {
+        fwrite(ours.data(), 1, ours.size(), files.in);
+        fflush(files.in);
+        BestSecondsAlternating([&] { DecodeThrough(&files, DecodeInstaller, &ok); },
+                               [&] { DecodeThrough(&files, DecodeLzhuf1988, &ok); }, &decode, &decode1988);
+    } else {
+        ok = 0;
+    }
+    if (files.in)
+        fclose(files.in);
+    if (files.out)
+        fclose(files.out);
 
     uint32_t crc = 0;
     double crcTime = BestSeconds([&] { crc = Crc32(ours.data(), ours.size()); }, 0.2);
