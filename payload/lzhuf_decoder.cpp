@@ -34,8 +34,16 @@ const int kPrefilled = kRingSize - kMaxMatch;          // ring positions 0..4035
 const int kInputBlock = 4096;                          // bytes per read of the input
 const int kRingSpill = 96;                             // room behind the ring for a match and 16 bytes
 
-// The bit buffer is a machine word: 32 bits on i686, 64 on x86_64.
-typedef uintptr_t BitWord;
+// The bit buffer is a machine word: 32 bits on i686, 64 on x86_64. A build
+// may ask for the 32-bit word on a 64-bit machine (VELK_DECODER_WORD32), so
+// that the reading of the 32-bit product is tested wherever tests run.
+#if defined(VELK_DECODER_WORD32) || UINTPTR_MAX <= 0xFFFFFFFFu
+#define VELK_WORD_BITS 32
+typedef uint32_t BitWord;
+#else
+#define VELK_WORD_BITS 64
+typedef uint64_t BitWord;
+#endif
 const int kWordBits = (int)sizeof(BitWord) * 8;
 const int kWordBytes = (int)sizeof(BitWord);
 // The longest code: a leaf at depth d has a root weight of at least the
@@ -208,7 +216,7 @@ struct BitReader {
 
 inline BitWord LoadBigEndian(const uint8_t* p)
 {
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#if VELK_WORD_BITS == 64
     return (BitWord)p[0] << 56 | (BitWord)p[1] << 48 | (BitWord)p[2] << 40 | (BitWord)p[3] << 32 |
            (BitWord)p[4] << 24 | (BitWord)p[5] << 16 | (BitWord)p[6] << 8 | (BitWord)p[7];
 #else
